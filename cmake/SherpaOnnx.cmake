@@ -1,0 +1,30 @@
+# The prebuilt sherpa-onnx C API library as an imported target, and a target that copies it (and
+# the onnxruntime library it loads) beside our outputs.
+if(WIN32)
+    set(_sherpa_runtime_files sherpa-onnx-c-api.dll onnxruntime.dll onnxruntime_providers_shared.dll)
+    set(_sherpa_library "${SHERPA_ONNX_DIR}/sherpa-onnx-c-api.dll")
+else()
+    set(_sherpa_runtime_files libsherpa-onnx-c-api.so libonnxruntime.so)
+    set(_sherpa_library "${SHERPA_ONNX_DIR}/libsherpa-onnx-c-api.so")
+endif()
+
+if(NOT EXISTS "${_sherpa_library}")
+    message(FATAL_ERROR "sherpa-onnx not found in ${SHERPA_ONNX_DIR}; run scripts/setup.sh first")
+endif()
+
+add_library(SherpaOnnx::c_api SHARED IMPORTED GLOBAL)
+set_target_properties(SherpaOnnx::c_api PROPERTIES IMPORTED_LOCATION "${_sherpa_library}")
+if(WIN32)
+    set_target_properties(SherpaOnnx::c_api PROPERTIES
+        IMPORTED_IMPLIB "${CMAKE_BINARY_DIR}/sherpa-onnx-c-api.dll.a")
+endif()
+
+set(SHERPA_ONNX_RUNTIME_FILES "")
+foreach(_file IN LISTS _sherpa_runtime_files)
+    list(APPEND SHERPA_ONNX_RUNTIME_FILES "${SHERPA_ONNX_DIR}/${_file}")
+endforeach()
+
+add_custom_target(sherpa_onnx_runtime
+    COMMAND ${CMAKE_COMMAND} -E make_directory "${KELMOR_OUTPUT_DIR}"
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${SHERPA_ONNX_RUNTIME_FILES} "${KELMOR_OUTPUT_DIR}"
+    COMMENT "Copying the sherpa-onnx runtime beside the library")

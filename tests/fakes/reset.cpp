@@ -1,0 +1,13 @@
+#include "fake_platform.h"
+#include "fake_wave_input.h"
+
+namespace fake {
+
+void ResetPlatform() {
+    Console() = ConsoleState();
+    Text() = TextState();
+    Module() = ModuleState();
+    Wave() = WaveState();
+}
+
+}  // namespace fake

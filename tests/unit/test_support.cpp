@@ -1,0 +1,85 @@
+#include "test_support.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "api/instance.h"
+#include "log/logger.h"
+
+namespace {
+
+constexpr const char* kPrefix = "[kelmor.dll] ";
+
+void Collect(std::int32_t level, const char* line, void* user_data) {
+    static_cast<LogCapture*>(user_data)->Add(level, line);
+}
+
+void ResetLibrary() {
+    Logger::instance().set_callback(nullptr, nullptr);
+    Logger::instance().level = 0;
+    LibraryState& library = Library();
+    library.kelmor_obj.reset();
+    library.init_done = false;
+    library.module_handle = nullptr;
+    fake::ResetPlatform();
+    fake::ResetEngine();
+}
+
+}  // namespace
+
+std::string Message(const LoggedLine& line) {
+    const std::string prefix = kPrefix;
+    return line.text.compare(0, prefix.size(), prefix) == 0 ? line.text.substr(prefix.size())
+                                                            : line.text;
+}
+
+void LogCapture::Install() {
+    Logger::instance().set_callback(Collect, this);
+}
+
+void LogCapture::Add(std::int32_t level, const char* line) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.push_back({level, line});
+}
+
+std::vector<LoggedLine> LogCapture::Lines() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
+}
+
+void LogCapture::Clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.clear();
+}
+
+bool LogCapture::WaitFor(const std::string& message, std::chrono::milliseconds timeout) const {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!Contains(message)) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+std::vector<std::string> LogCapture::Texts() const {
+    std::vector<std::string> texts;
+    for (const LoggedLine& line : Lines()) {
+        texts.push_back(Message(line));
+    }
+    return texts;
+}
+
+bool LogCapture::Contains(const std::string& message) const {
+    const auto texts = Texts();
+    return std::find(texts.begin(), texts.end(), message) != texts.end();
+}
+
+void KelmorTest::SetUp() {
+    ResetLibrary();
+}
+
+void KelmorTest::TearDown() {
+    ResetLibrary();
+}

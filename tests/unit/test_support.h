@@ -1,0 +1,47 @@
+// Shared fixture for unit tests: every fake, the log sink and the library state start afresh.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "fake_engine.h"
+#include "fake_platform.h"
+#include "fake_wave_input.h"
+
+struct LoggedLine {
+    std::int32_t level;
+    std::string text;  // the line as delivered, "[kelmor.dll] " included
+};
+
+// Collects what the log sink delivers to a host callback, from any thread.
+class LogCapture {
+  public:
+    void Install();  // registers the collecting callback with the sink
+    void Add(std::int32_t level, const char* line);
+    std::vector<LoggedLine> Lines() const;
+    std::vector<std::string> Texts() const;  // messages without the "[kelmor.dll] " prefix
+    bool Contains(const std::string& message) const;
+    // Waits until `message` has been logged; false after `timeout`.
+    bool WaitFor(const std::string& message,
+                 std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
+    void Clear();
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<LoggedLine> lines_;
+};
+
+class KelmorTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    LogCapture log;
+};
+
+std::string Message(const LoggedLine& line);
