@@ -1,0 +1,32 @@
+// The encrypted configuration container (kelmor_config.bin): a 32-byte header followed by the
+// token table and the keyword list, each encrypted on its own with AES-256-CBC (PKCS#7 padding)
+// from the header's IV.
+//
+// Operations that can fail answer false and, when a reason string is given, replace its content
+// with a short message. Nothing here logs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct ConfigPayload {
+    std::vector<std::uint8_t> tokens;    // the token table text, no terminator
+    std::vector<std::uint8_t> keywords;  // the keyword list text, no terminator
+};
+
+// Reads, checks and decrypts the container at `path`. On success replaces both vectors of
+// `payload`; on failure leaves it untouched.
+bool LoadEncryptedConfig(const std::string& path, ConfigPayload* payload, std::string* reason);
+
+bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::string* reason);
+
+bool DecryptAesCbc(const std::uint8_t* ciphertext, std::size_t count, const std::uint8_t* iv,
+                   std::vector<std::uint8_t>& plaintext, std::string* reason);
+
+// Forms the container key from its two tables.
+void BuildConfigKey(std::uint8_t* key);
+
+// Length of n bytes after PKCS#7 padding to the 16-byte block: 16 * (n / 16 + 1).
+std::uint64_t PaddedLength(std::uint64_t n);
