@@ -78,6 +78,7 @@ bool LogCapture::Contains(const std::string& message) const {
 
 void KelmorTest::SetUp() {
     ResetLibrary();
+    log.Clear();
 }
 
 void KelmorTest::TearDown() {

@@ -1,11 +1,11 @@
-// Linux: the library's load-time hooks and its own path.
+// Linux: the library's own path.
 #include "platform/module.h"
 
 #include <dlfcn.h>
 
 #include <cstring>
+#include <string>
 
-#include "api/instance.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -33,16 +33,3 @@ std::uint32_t ModuleFileName(ModuleHandle module, char16_t* buffer, std::uint32_
 }
 
 }  // namespace platform
-
-namespace {
-
-// Any address inside this library identifies it to dladdr.
-__attribute__((constructor)) void OnLibraryLoad() {
-    ProcessAttach(reinterpret_cast<platform::ModuleHandle>(&OnLibraryLoad));
-}
-
-__attribute__((destructor)) void OnLibraryUnload() {
-    ReleaseAtUnload();
-}
-
-}  // namespace
