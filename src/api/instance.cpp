@@ -43,7 +43,17 @@ void AttachTimeInit() {
     Log(LogLevel::Info, "modulePath = ", module_dir);
 
     library.kelmor_obj = std::make_shared<kelmor>(module_dir);
-    if (!library.kelmor_obj->init()) {
+    bool initialised = false;
+    // The engine throws C++ exceptions out of its C interface (a corrupt model file); the host
+    // process must survive a bad model, so such a load ends as a failed initialisation.
+    try {
+        initialised = library.kelmor_obj->init();
+    } catch (const std::exception& e) {
+        Log(LogLevel::Error, "kelmor_obj->init() exception: ", e.what());
+    } catch (...) {
+        Log(LogLevel::Error, "kelmor_obj->init() unknown exception");
+    }
+    if (!initialised) {
         Log(LogLevel::Error, "kelmor_obj->init() fail");
         library.kelmor_obj.reset();
     }
