@@ -15,8 +15,19 @@ endif()
 add_library(SherpaOnnx::c_api SHARED IMPORTED GLOBAL)
 set_target_properties(SherpaOnnx::c_api PROPERTIES IMPORTED_LOCATION "${_sherpa_library}")
 if(WIN32)
-    set_target_properties(SherpaOnnx::c_api PROPERTIES
-        IMPORTED_IMPLIB "${CMAKE_BINARY_DIR}/sherpa-onnx-c-api.dll.a")
+    # The package ships no import library: make one from the DLL's exports.
+    set(_sherpa_implib "${CMAKE_BINARY_DIR}/sherpa-onnx-c-api.dll.a")
+    if(NOT EXISTS "${_sherpa_implib}")
+        find_program(GENDEF_EXECUTABLE gendef REQUIRED)
+        find_program(DLLTOOL_EXECUTABLE x86_64-w64-mingw32-dlltool REQUIRED)
+        execute_process(COMMAND "${GENDEF_EXECUTABLE}" - "${_sherpa_library}"
+            OUTPUT_FILE "${CMAKE_BINARY_DIR}/sherpa-onnx-c-api.def"
+            ERROR_QUIET COMMAND_ERROR_IS_FATAL ANY)
+        execute_process(COMMAND "${DLLTOOL_EXECUTABLE}"
+            -d "${CMAKE_BINARY_DIR}/sherpa-onnx-c-api.def" -D sherpa-onnx-c-api.dll
+            -l "${_sherpa_implib}" COMMAND_ERROR_IS_FATAL ANY)
+    endif()
+    set_target_properties(SherpaOnnx::c_api PROPERTIES IMPORTED_IMPLIB "${_sherpa_implib}")
 endif()
 
 set(SHERPA_ONNX_RUNTIME_FILES "")

@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "engine/model_files.h"
 #include "engine/sherpa_onnx.h"
 #include "kelmor.h"
 #include "platform/wave_input.h"
@@ -65,9 +66,9 @@ class kelmor {
     std::int32_t sample_rate = 16000;
     std::array<platform::WaveHeader, kCaptureBufferCount> headers{};
     std::array<std::array<char, kCaptureBufferBytes>, kCaptureBufferCount> buffers{};
-    std::string encoder_file = "encoder-epoch-13-avg-2-chunk-8-left-64.int8.onnx";
-    std::string decoder_file = "decoder-epoch-13-avg-2-chunk-8-left-64.onnx";
-    std::string joiner_file = "joiner-epoch-13-avg-2-chunk-8-left-64.int8.onnx";
+    std::string encoder_file = model_files::kEncoder;
+    std::string decoder_file = model_files::kDecoder;
+    std::string joiner_file = model_files::kJoiner;
     const char* provider = "cpu";
-    std::string config_file = "kelmor_config.bin";
+    std::string config_file = model_files::kConfig;
 };

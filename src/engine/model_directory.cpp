@@ -26,7 +26,9 @@ bool Lookup(LookupFn lookup, const std::u16string& path, std::uint32_t size, std
     return true;
 }
 
-bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
+bool IsSeparator(char16_t c) {
+    return c == u'\\' || c == u'/';
+}
 
 void PutLe16(std::vector<std::uint8_t>& data, size_t offset, std::uint16_t value) {
     data[offset] = static_cast<std::uint8_t>(value & 0xFF);
@@ -75,7 +77,7 @@ std::vector<std::uint8_t> BuildMountPointData(const std::u16string& substitute_n
     PutLe16(data, 8, 0);  // substitute name offset
     PutLe16(data, 10, name_bytes);
     PutLe16(data, 12, static_cast<std::uint16_t>(name_bytes + 2));  // print name offset
-    PutLe16(data, 14, 0);                                            // no print name
+    PutLe16(data, 14, 0);                                           // no print name
     for (size_t i = 0; i < substitute_name.size(); ++i) {
         PutLe16(data, 16 + 2 * i, substitute_name[i]);
     }
@@ -156,8 +158,7 @@ std::string ResolveSherpaRootPath(const std::string& utf8_path) {
     const std::u16string link = AliasViaJunction(full);
     if (!link.empty()) {
         std::u16string link_short;
-        if (Lookup(platform::ShortPathName, link, kLongLookup, link_short) &&
-            IsAscii(link_short)) {
+        if (Lookup(platform::ShortPathName, link, kLongLookup, link_short) && IsAscii(link_short)) {
             return ToAcpDirPath(link_short);
         }
         return ToAcpDirPath(link);

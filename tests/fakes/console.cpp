@@ -35,8 +35,7 @@ std::int64_t NowIn100nsSinceEpoch() {
 
 std::string FormatLocalTime(std::int64_t seconds) {
     const std::time_t when = static_cast<std::time_t>(seconds);
-    std::tm utc{};
-    gmtime_r(&when, &utc);
+    const std::tm utc = *std::gmtime(&when);
     char text[16] = {};
     std::strftime(text, sizeof text, "%H:%M:%S", &utc);
     return text;

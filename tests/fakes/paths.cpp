@@ -23,7 +23,9 @@ struct LinkTarget {
 
 namespace {
 
-fake::PathsState& P() { return fake::Paths(); }
+fake::PathsState& P() {
+    return fake::Paths();
+}
 
 std::uint32_t Answer(const std::u16string& text, char16_t* buffer, std::uint32_t size) {
     const auto length = static_cast<std::uint32_t>(text.size());
@@ -107,6 +109,8 @@ void DiscardLinkLocation(const char16_t* link) {
     }
 }
 
-std::uint32_t LastPathError() { return P().last_error; }
+std::uint32_t LastPathError() {
+    return P().last_error;
+}
 
 }  // namespace platform

@@ -10,7 +10,7 @@ const std::u16string kTemp = u"C:\\Users\\me\\AppData\\Local\\Temp";
 const std::u16string kTempLink = kTemp + u"\\dova_km_sherpa";
 
 class ModelDirectoryTest : public KelmorTest {
-protected:
+  protected:
     void SetUp() override {
         KelmorTest::SetUp();
         log.Install();
@@ -76,26 +76,35 @@ TEST_F(ModelDirectoryTest, WithoutAsciiShortFormALinkInTheTemporaryDirectoryIsUs
     };
     const std::u16string jp_temp = u"C:\\Users\\\u65e5\u672c\\Temp";
     const Case cases[] = {
-        {"temp short form is ascii, link has a short form", kTemp + u"\\",
+        {"temp short form is ascii, link has a short form",
+         kTemp + u"\\",
          {{kTemp, u"C:\\Users\\me\\AppData\\Local\\Temp"},
           {kTempLink, u"C:\\Users\\me\\AppData\\Local\\Temp\\DOVA_K~1"}},
          "C:\\Users\\me\\AppData\\Local\\Temp\\dova_km_sherpa",
          "C:\\Users\\me\\AppData\\Local\\Temp\\DOVA_K~1\\"},
-        {"temp without short form but ascii, link without short form", kTemp + u"\\\\", {},
+        {"temp without short form but ascii, link without short form",
+         kTemp + u"\\\\",
+         {},
          "C:\\Users\\me\\AppData\\Local\\Temp\\dova_km_sherpa",
          "C:\\Users\\me\\AppData\\Local\\Temp\\dova_km_sherpa\\"},
-        {"temp has an ascii short form only", jp_temp + u"\\", {{jp_temp, u"C:\\Users\\E5E5~1\\Temp"}},
-         "C:\\Users\\E5E5~1\\Temp\\dova_km_sherpa", "C:\\Users\\E5E5~1\\Temp\\dova_km_sherpa\\"},
-        {"temp not ascii in either form", jp_temp + u"\\", {},
-         "C:\\ProgramData\\dova_km_sherpa", "C:\\ProgramData\\dova_km_sherpa\\"},
+        {"temp has an ascii short form only",
+         jp_temp + u"\\",
+         {{jp_temp, u"C:\\Users\\E5E5~1\\Temp"}},
+         "C:\\Users\\E5E5~1\\Temp\\dova_km_sherpa",
+         "C:\\Users\\E5E5~1\\Temp\\dova_km_sherpa\\"},
+        {"temp not ascii in either form",
+         jp_temp + u"\\",
+         {},
+         "C:\\ProgramData\\dova_km_sherpa",
+         "C:\\ProgramData\\dova_km_sherpa\\"},
     };
     for (const Case& c : cases) {
         SetUp();
         paths.temp_path = c.temp_path;
         paths.short_names = c.short_names;
         EXPECT_EQ(ResolveSherpaRootPath(kModelUtf8), c.expected) << c.name;
-        EXPECT_EQ(paths.calls, (std::vector<std::string>{"Prepare " + c.link, "Open " + c.link,
-                                                         "Set", "Close"}))
+        EXPECT_EQ(paths.calls,
+                  (std::vector<std::string>{"Prepare " + c.link, "Open " + c.link, "Set", "Close"}))
             << c.name;
         EXPECT_EQ(paths.link_target, kModel);
         EXPECT_EQ(log.Texts(),
@@ -127,14 +136,24 @@ TEST_F(ModelDirectoryTest, FailedLinkFallsBackToTheLongPathWithErrorsInOrder) {
     const std::string link = "C:\\Users\\me\\AppData\\Local\\Temp\\dova_km_sherpa";
     const std::string fallback = "no ASCII path for sherpa models, falling back to ACP long path";
     const Case cases[] = {
-        {"mount point refused", false, false, true,
+        {"mount point refused",
+         false,
+         false,
+         true,
          {"Prepare " + link, "Open " + link, "Set", "Close", "Discard " + link},
          {"FSCTL_SET_REPARSE_POINT failed, err=50", "MakeAsciiJunction failed, err=50 link=" + link,
           fallback}},
-        {"link directory cannot be opened", false, true, false,
+        {"link directory cannot be opened",
+         false,
+         true,
+         false,
          {"Prepare " + link, "Open " + link, "Discard " + link},
          {"MakeAsciiJunction failed, err=5 link=" + link, fallback}},
-        {"link location cannot be prepared", true, false, false, {"Prepare " + link},
+        {"link location cannot be prepared",
+         true,
+         false,
+         false,
+         {"Prepare " + link},
          {"MakeAsciiJunction failed, err=5 link=" + link, fallback}},
     };
     for (const Case& c : cases) {
@@ -178,9 +197,9 @@ TEST_F(ModelDirectoryTest, MountPointDataLayout) {
         0x00, 0x00, 0x10, 0x00,  // substitute name offset 0, length n
         0x12, 0x00, 0x00, 0x00,  // print name offset n + 2, length 0
         '\\', 0,    '?',  0,    '?', 0, '\\', 0, 'C', 0, ':', 0,  // "\??\C:"
-        '\\', 0,    0xE9, 0x00,                                    // "\é"
-        0x00, 0x00,              // substitute name terminator
-        0x00, 0x00,              // empty print name terminator
+        '\\', 0,    0xE9, 0x00,                                   // "\é"
+        0x00, 0x00,                                               // substitute name terminator
+        0x00, 0x00,                                               // empty print name terminator
     };
     EXPECT_EQ(data, expected);
 }

@@ -29,7 +29,9 @@ namespace {
 
 thread_local std::uint32_t t_last_error = 0;
 
-void SetError(int error) { t_last_error = static_cast<std::uint32_t>(error); }
+void SetError(int error) {
+    t_last_error = static_cast<std::uint32_t>(error);
+}
 
 std::uint32_t Answer(const std::string& utf8, char16_t* buffer, std::uint32_t size) {
     const std::u16string wide = DecodeUtf8(utf8);
@@ -144,7 +146,9 @@ bool PrepareLinkLocation(const char16_t* link) {
     return true;
 }
 
-LinkHandle OpenLink(const char16_t* link) { return new LinkTarget{EncodeUtf8(link)}; }
+LinkHandle OpenLink(const char16_t* link) {
+    return new LinkTarget{EncodeUtf8(link)};
+}
 
 bool SetLinkTarget(LinkHandle handle, const std::vector<std::uint8_t>&, const char16_t* target) {
     static std::atomic<unsigned> counter{0};
@@ -170,12 +174,16 @@ bool SetLinkTarget(LinkHandle handle, const std::vector<std::uint8_t>&, const ch
     return true;
 }
 
-void CloseLink(LinkHandle handle) { delete handle; }
+void CloseLink(LinkHandle handle) {
+    delete handle;
+}
 
 void DiscardLinkLocation(const char16_t*) {
     // PrepareLinkLocation creates nothing on this platform, so there is nothing to take back.
 }
 
-std::uint32_t LastPathError() { return t_last_error; }
+std::uint32_t LastPathError() {
+    return t_last_error;
+}
 
 }  // namespace platform

@@ -1,0 +1,28 @@
+// Wave-input records of the Windows multimedia interface.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "windows_headers.h"
+// windows_headers.h must come first.
+#include <mmsystem.h>
+
+namespace platform {
+
+using WaveInHandle = HWAVEIN;
+using EventHandle = HANDLE;
+using WaveFormat = WAVEFORMATEX;
+using WaveHeader = WAVEHDR;
+
+inline void ZeroHeader(WaveHeader& header) {
+    std::memset(&header, 0, sizeof header);
+}
+
+constexpr std::uint32_t kWaveHeaderDone = WHDR_DONE;
+constexpr std::uint32_t kWaveHeaderPrepared = WHDR_PREPARED;
+constexpr std::uint16_t kWaveFormatPcm = WAVE_FORMAT_PCM;
+constexpr std::uint32_t kWaitObject0 = WAIT_OBJECT_0;
+constexpr std::uint32_t kWaitTimeout = WAIT_TIMEOUT;
+
+}  // namespace platform
