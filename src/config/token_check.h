@@ -9,7 +9,8 @@
 bool ValidateTokens(const char* data, std::size_t size, std::string& reason);
 
 // True when every line of the keyword list is one the engine accepts with this token table
-// (every piece a symbol of the table; well-formed :boost, #threshold and @NAME parts); else false
-// with `reason` set.
+// (every piece a symbol of the table; well-formed :boost, #threshold and @NAME parts) and the list
+// holds at least one keyword; else false with `reason` set ("keyword line 2: unknown token
+// \"FOO\""). The rules are in keyword_check.cpp.
 bool ValidateKeywords(const char* keywords, std::size_t keywords_size, const char* tokens,
                       std::size_t tokens_size, std::string& reason);

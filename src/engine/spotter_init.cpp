@@ -33,7 +33,7 @@ const char* Text(const std::vector<std::uint8_t>& bytes) {
 
 bool kelmor::init() {
     const char separator = static_cast<char>(platform::kPathSeparator);
-    const std::string requested_dir = model_path + separator + "sherpa-onnx" + separator;
+    const std::string requested_dir = model_path + separator + model_files::kFolder + separator;
     const std::string sherpa_root_path = ResolveSherpaRootPath(requested_dir);
     Log(LogLevel::Debug, "sherpa_root_path (short): ", sherpa_root_path);
 

@@ -1,3 +1,4 @@
+#include "fake_aes_cbc.h"
 #include "fake_paths.h"
 #include "fake_platform.h"
 #include "fake_wave_input.h"
@@ -9,6 +10,7 @@ void ResetPlatform() {
     Text() = TextState();
     Module() = ModuleState();
     Wave() = WaveState();
+    AesCbc() = AesCbcState();
     Paths() = PathsState();
 }
 

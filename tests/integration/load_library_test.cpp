@@ -99,6 +99,9 @@ void Collect(std::int32_t level, const char* line, void*) {
 }
 
 TEST(LoadLibrary, LoadTimeLinesGoToStandardErrorThenEveryLineToTheHostCallback) {
+    if (access((LibraryDirectory() + "/sherpa-onnx/kelmor_config.bin").c_str(), F_OK) != 0) {
+        GTEST_SKIP() << "no model laid out beside the library: it cannot initialise";
+    }
     CapturedOutput output;
     void* library = dlopen(KELMOR_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
     output.Restore();

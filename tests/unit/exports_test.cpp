@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <memory>
 
 #include "api/instance.h"
@@ -8,26 +9,75 @@ namespace {
 
 class ExportsTest : public KelmorTest {
   protected:
+    void SetUp() override {
+        KelmorTest::SetUp();
+        model = std::make_unique<ModelFolder>();
+        model->WriteContainer("a 1\nb 2\n", "a b @AB\n");
+    }
+    void TearDown() override {
+        KelmorTest::TearDown();
+        model.reset();
+    }
+
     // Simulates the library being loaded from `file`.
-    void Load(const std::u16string& file) {
+    void Load(const std::u16string& file = u"C:\\app\\kelmor.dll") {
         fake::Module().file_name = file;
         ProcessAttach(reinterpret_cast<platform::ModuleHandle>(this));
     }
     std::shared_ptr<kelmor>& Engine() { return Library().kelmor_obj; }
+
+    std::unique_ptr<ModelFolder> model;
 };
 
 TEST_F(ExportsTest, LoadCreatesTheEngineWithTheModuleDirectoryAndLogsToDebugOutput) {
-    Load(u"/opt/app/lib/libkelmor.so");
+    Load();
     ASSERT_TRUE(Engine());
-    EXPECT_EQ(Engine()->model_path, "/opt/app/lib");
+    EXPECT_EQ(Engine()->model_path, "C:\\app");
+    EXPECT_NE(Engine()->spotter, nullptr);
     EXPECT_TRUE(Library().init_done);
     EXPECT_EQ(Library().module_handle, this);
     ASSERT_EQ(fake::Module().queried_handles.size(), 1u);
     EXPECT_EQ(fake::Module().queried_handles[0], this);
     const auto& lines = fake::Console().debug_output;
     ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines[0], "[kelmor.dll] modulePath = /opt/app/lib\n");
-    EXPECT_EQ(lines[1], "[kelmor.dll] kelmor constructor, modelPath: /opt/app/lib\n");
+    EXPECT_EQ(lines[0], "[kelmor.dll] modulePath = C:\\app\n");
+    EXPECT_EQ(lines[1], "[kelmor.dll] kelmor constructor, modelPath: C:\\app\n");
+    EXPECT_EQ(lines.back(), "[kelmor.dll] kelmor init success\n");
+}
+
+TEST_F(ExportsTest, FailedInitLeavesTheLibraryLoadedWithoutAnEngine) {
+    fake::Engine().refuse_spotter = true;
+    Load();
+    EXPECT_FALSE(Engine());
+    EXPECT_TRUE(Library().init_done);
+    const auto& lines = fake::Console().debug_output;
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[lines.size() - 3], "[kelmor.dll] kelmor_obj->init() fail\n");
+    EXPECT_EQ(lines[lines.size() - 2], "[kelmor.dll] kelmor destructor\n");
+    EXPECT_EQ(lines[lines.size() - 1], "[kelmor.dll] kelmor resources released\n");
+
+    log.Install();
+    auto token = std::make_shared<int>(0);
+    RegOnKelmor([token] { ++*token; });
+    EXPECT_EQ(token.use_count(), 1);
+    OpenListenVoice();
+    EXPECT_EQ(log.Texts(), (std::vector<std::string>{
+                               "Kelmor handler registered",
+                               "OpenListenVoice failed: kelmor not initialized",
+                           }));
+}
+
+TEST_F(ExportsTest, EngineExceptionDuringLoadEndsAsAFailedInit) {
+    fake::Engine().throw_on_spotter = true;
+    Load();
+    EXPECT_FALSE(Engine());
+    const auto& lines = fake::Console().debug_output;
+    const auto at = std::find(lines.begin(), lines.end(),
+                              "[kelmor.dll] kelmor_obj->init() exception: fake engine: cannot "
+                              "load the encoder\n");
+    ASSERT_NE(at, lines.end());
+    ASSERT_NE(at + 1, lines.end());
+    EXPECT_EQ(*(at + 1), "[kelmor.dll] kelmor_obj->init() fail\n");
 }
 
 TEST_F(ExportsTest, ModuleDirectoryIsEverythingBeforeTheLastSeparator) {
@@ -46,24 +96,24 @@ TEST_F(ExportsTest, ModuleDirectoryIsEverythingBeforeTheLastSeparator) {
     for (const Case& c : cases) {
         SetUp();
         Load(c.file);
-        ASSERT_TRUE(Engine());
-        EXPECT_EQ(Engine()->model_path, c.directory);
+        const auto& lines = fake::Console().debug_output;
+        ASSERT_GE(lines.size(), 2u);
+        EXPECT_EQ(lines[0], "[kelmor.dll] modulePath = " + c.directory + "\n");
+        EXPECT_EQ(lines[1], "[kelmor.dll] kelmor constructor, modelPath: " + c.directory + "\n");
     }
 }
 
 TEST_F(ExportsTest, PathLongerThanTheBufferIsCutTo260Units) {
-    std::u16string file = u"/" + std::u16string(300, u'a') + u"/libkelmor.so";
-    Load(file);
-    ASSERT_TRUE(Engine());
-    // The cut path (260 units) has only its first separator left.
-    EXPECT_EQ(Engine()->model_path, "");
+    // The cut path (260 units) keeps only its first separator.
+    Load(u"/" + std::u16string(300, u'a') + u"/libkelmor.so");
+    EXPECT_EQ(fake::Console().debug_output.at(0), "[kelmor.dll] modulePath = \n");
 }
 
 TEST_F(ExportsTest, SecondAttachDoesNothing) {
-    Load(u"/a/libkelmor.so");
+    Load();
     kelmor* first = Engine().get();
     const size_t lines = fake::Console().debug_output.size();
-    Load(u"/b/libkelmor.so");
+    Load(u"D:\\other\\kelmor.dll");
     EXPECT_EQ(Engine().get(), first);
     EXPECT_EQ(fake::Console().debug_output.size(), lines);
 }
@@ -85,7 +135,7 @@ TEST_F(ExportsTest, WithoutEngineOnlyLoggingExportsAct) {
 }
 
 TEST_F(ExportsTest, UninitReleasesTheEngineOnceAndLaterCallsFindNone) {
-    Load(u"/a/libkelmor.so");
+    Load();
     log.Install();
     UninitKelmor();
     EXPECT_FALSE(Engine());
@@ -105,7 +155,7 @@ TEST_F(ExportsTest, UninitReleasesTheEngineOnceAndLaterCallsFindNone) {
 }
 
 TEST_F(ExportsTest, RegOnKelmorKeepsOnlyItsOwnCopyAndReplacesTheOldOne) {
-    Load(u"/a/libkelmor.so");
+    Load();
     log.Install();
     auto first_token = std::make_shared<int>(0);
     {
@@ -131,7 +181,7 @@ TEST_F(ExportsTest, RegOnKelmorKeepsOnlyItsOwnCopyAndReplacesTheOldOne) {
 }
 
 TEST_F(ExportsTest, UnloadReleasesAStillHeldEngineAndItsLinesAreDelivered) {
-    Load(u"/a/libkelmor.so");
+    Load();
     log.Install();
     ReleaseAtUnload();
     EXPECT_FALSE(Engine());

@@ -1,10 +1,16 @@
 #include "test_support.h"
 
+#include <stdlib.h>
+
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "api/instance.h"
+#include "fake_paths.h"
 #include "log/logger.h"
+#include "pack.h"
 
 namespace {
 
@@ -74,6 +80,30 @@ std::vector<std::string> LogCapture::Texts() const {
 bool LogCapture::Contains(const std::string& message) const {
     const auto texts = Texts();
     return std::find(texts.begin(), texts.end(), message) != texts.end();
+}
+
+ModelFolder::ModelFolder() {
+    char pattern[] = "/tmp/kelmor-model-XXXXXX";
+    temp_dir_ = mkdtemp(pattern);
+    const std::string short_form = temp_dir_ + "/sherpa-onnx";
+    fake::Paths().short_names[u"C:\\app\\sherpa-onnx"] =
+        std::u16string(short_form.begin(), short_form.end());
+    root = short_form + "\\";
+    config_path = root + "kelmor_config.bin";
+}
+
+ModelFolder::~ModelFolder() {
+    std::filesystem::remove_all(temp_dir_);
+}
+
+void ModelFolder::WriteContainer(const std::string& tokens, const std::string& keywords) {
+    const std::uint8_t iv[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+    std::vector<std::uint8_t> container;
+    std::string reason;
+    ASSERT_TRUE(BuildContainer(tokens, keywords, iv, &container, &reason)) << reason;
+    std::ofstream(config_path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(container.data()),
+               static_cast<std::streamsize>(container.size()));
 }
 
 void KelmorTest::SetUp() {

@@ -36,6 +36,27 @@ class LogCapture {
     std::vector<LoggedLine> lines_;
 };
 
+// A model folder that the engine object's init finds through the fake path layer: the module
+// directory "C:\\app" resolves to a real temporary folder holding a container. The fake layer
+// answers with Windows separators, so the container's file name there begins with a backslash.
+class ModelFolder {
+  public:
+    ModelFolder();
+    ~ModelFolder();
+    ModelFolder(const ModelFolder&) = delete;
+    ModelFolder& operator=(const ModelFolder&) = delete;
+
+    // Writes a container of the two texts where init looks for it.
+    void WriteContainer(const std::string& tokens, const std::string& keywords);
+
+    static constexpr const char* kModuleDir = "C:\\app";
+    std::string root;         // the root path init resolves, with its trailing separator
+    std::string config_path;  // where init reads the container
+
+  private:
+    std::string temp_dir_;
+};
+
 class KelmorTest : public ::testing::Test {
   protected:
     void SetUp() override;
