@@ -7,7 +7,7 @@ void ResetPlatform() {
     Console() = ConsoleState();
     Text() = TextState();
     Module() = ModuleState();
-    Wave() = WaveState();
+    ResetWave();
 }
 
 }  // namespace fake
