@@ -10,6 +10,15 @@
 
 namespace {
 
+// The worker's first line races with the line logged after it was started.
+Lines WithoutWorkerStart(Lines texts) {
+    const auto at = std::find(texts.begin(), texts.end(), "mainLoop thread started");
+    if (at != texts.end()) {
+        texts.erase(at);
+    }
+    return texts;
+}
+
 TEST_F(ListeningTest, StopWithoutListeningLogsEachTimeAndTouchesNoDevice) {
     engine->close_listen_voice();
     engine->close_listen_voice();
@@ -33,10 +42,10 @@ TEST_F(ListeningTest, StartAndStop) {
     engine->open_listen_voice();
     ASSERT_TRUE(log.WaitFor("mainLoop thread started"));
     engine->close_listen_voice();
-    EXPECT_EQ(log.Texts(), (Lines{"waveIn device opened successfully, devCount: 1",
-                                  "Start listening for kelmor keywords", "mainLoop thread started",
-                                  "mainLoop thread stopped", "waveIn device closed",
-                                  "Stop listening for kelmor"}));
+    EXPECT_EQ(WithoutWorkerStart(log.Texts()),
+              (Lines{"waveIn device opened successfully, devCount: 1",
+                     "Start listening for kelmor keywords", "mainLoop thread stopped",
+                     "waveIn device closed", "Stop listening for kelmor"}));
     EXPECT_FALSE(engine->running);
     EXPECT_FALSE(engine->worker.joinable());
     EXPECT_EQ(fake::Wave().open_devices, 0);
@@ -49,10 +58,10 @@ TEST_F(ListeningTest, StartWhileListeningRestartsWithExactlyOneWorker) {
     log.Clear();
     engine->open_listen_voice();
     ASSERT_TRUE(log.WaitFor("mainLoop thread started"));
-    EXPECT_EQ(log.Texts(),
+    EXPECT_EQ(WithoutWorkerStart(log.Texts()),
               (Lines{"mainLoop thread stopped", "waveIn device closed",
                      "waveIn device opened successfully, devCount: 1",
-                     "Start listening for kelmor keywords", "mainLoop thread started"}));
+                     "Start listening for kelmor keywords"}));
     // The new worker is the one consuming audio.
     Feed(kQuiet);
     EXPECT_EQ(engine->quiet_samples, 1600);
