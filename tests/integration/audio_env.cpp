@@ -1,0 +1,217 @@
+#include "audio_env.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace audio_env {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "kelmor-audio-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void UseAlsaConfig(const std::string& home, const std::string& config) {
+    WriteFile(home + "/.asoundrc", config);
+    setenv("HOME", home.c_str(), 1);
+}
+
+std::string FileCaptureConfig(const std::string& file) {
+    return "pcm.!default { type file; slave.pcm \"null\"; file \"/dev/null\"; infile \"" + file +
+           "\"; format \"raw\" }\n";
+}
+
+std::string PulseConfig(const std::string& socket) {
+    return "pcm.!default { type pulse; server \"unix:" + socket + "\" }\n" +
+           "ctl.!default { type pulse; server \"unix:" + socket + "\" }\n";
+}
+
+std::string NoiseBytes(std::size_t count, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(count, '\0');
+    for (char& byte : bytes) {
+        byte = static_cast<char>(random() & 0xFF);
+    }
+    return bytes;
+}
+
+bool PulseServer::Installed() {
+    const char* path = std::getenv("PATH");
+    std::istringstream dirs(path != nullptr ? path : "");
+    std::string dir;
+    while (std::getline(dirs, dir, ':')) {
+        if (!dir.empty() && access((dir + "/pulseaudio").c_str(), X_OK) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+PulseServer::PulseServer(const std::string& dir) : dir_(dir) {}
+
+PulseServer::~PulseServer() {
+    Stop();
+}
+
+bool PulseServer::Start() {
+    const std::string runtime = dir_ + "/pulse";
+    fs::create_directories(runtime);
+    const std::string script = dir_ + "/server.pa";
+    WriteFile(script, "load-module module-pipe-source source_name=kelmor_test file=" + fifo() +
+                          " format=s16le rate=16000 channels=1\n"
+                          "set-default-source kelmor_test\n"
+                          "load-module module-native-protocol-unix auth-anonymous=1 socket=" +
+                          socket() + "\n");
+
+    std::vector<std::string> env_text = {"HOME=" + dir_, "PULSE_RUNTIME_PATH=" + runtime,
+                                         "PATH=" + std::string(std::getenv("PATH"))};
+    std::vector<char*> env;
+    for (std::string& entry : env_text) {
+        env.push_back(entry.data());
+    }
+    env.push_back(nullptr);
+    std::vector<std::string> arg_text = {"pulseaudio",
+                                         "-n",
+                                         "-F",
+                                         script,
+                                         "--daemonize=no",
+                                         "--exit-idle-time=-1",
+                                         "--use-pid-file=no",
+                                         "--log-target=file:" + dir_ + "/pulse.log"};
+    std::vector<char*> args;
+    for (std::string& arg : arg_text) {
+        args.push_back(arg.data());
+    }
+    args.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    pid_t pid = -1;
+    const int spawned =
+        posix_spawnp(&pid, "pulseaudio", &actions, nullptr, args.data(), env.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        error_ = "cannot start pulseaudio: " + std::string(strerror(spawned));
+        return false;
+    }
+    pid_ = pid;
+    for (int i = 0; i < 100; ++i) {
+        if (access(socket().c_str(), F_OK) == 0 && access(fifo().c_str(), F_OK) == 0) {
+            return true;
+        }
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            error_ = "pulseaudio exited: " + ReadFile(dir_ + "/pulse.log");
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    error_ = "pulseaudio did not create its socket: " + ReadFile(dir_ + "/pulse.log");
+    Stop();
+    return false;
+}
+
+void PulseServer::Stop() {
+    if (pid_ <= 0) {
+        return;
+    }
+    kill(pid_, SIGKILL);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    std::error_code ignored;
+    fs::remove(socket(), ignored);
+    fs::remove(fifo(), ignored);
+}
+
+Feeder::Feeder(const std::string& fifo, std::string audio)
+    : thread_(&Feeder::Run, this, fifo, std::move(audio)) {}
+
+Feeder::~Feeder() {
+    Stop();
+}
+
+void Feeder::Stop() {
+    stop_ = true;
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+void Feeder::Run(std::string fifo, std::string audio) {
+    // Read-write so that the open never waits for a reader.
+    const int fd = open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+    if (fd < 0) {
+        return;
+    }
+    constexpr std::size_t kChunk = 3200;
+    const std::string silence(kChunk, '\0');
+    auto next = std::chrono::steady_clock::now();
+    std::size_t offset = 0;
+    while (!stop_) {
+        const std::string& chunk = offset < audio.size() ? audio : silence;
+        const std::size_t from = offset < audio.size() ? offset : 0;
+        const std::size_t n = std::min(kChunk, chunk.size() - from);
+        std::size_t written = 0;
+        while (written < n && !stop_) {
+            const ssize_t w = write(fd, chunk.data() + from + written, n - written);
+            if (w > 0) {
+                written += static_cast<std::size_t>(w);
+            } else if (w < 0 && errno != EAGAIN) {
+                break;
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        }
+        if (offset < audio.size()) {
+            offset += n;
+            if (offset >= audio.size()) {
+                done_at_ = std::chrono::steady_clock::now();
+                done_ = true;
+            }
+        }
+        next += std::chrono::milliseconds(100);
+        std::this_thread::sleep_until(next);
+    }
+    close(fd);
+}
+
+}  // namespace audio_env
