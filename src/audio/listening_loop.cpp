@@ -189,11 +189,14 @@ bool is_quiet_chunk(const float* samples, std::int32_t count, float threshold) {
 void kelmor::mainLoop() {
     Log(LogLevel::Debug, "mainLoop thread started");
     bool image_failure_logged = false;
+    int oldest = 0;  // the header queued longest; an open queues them from index 0
     try {
         while (running.load()) {
             if (device_invalid.load()) {
                 Log(LogLevel::Info, "Device invalid detected in mainLoop, attempting reopen...");
-                if (!reopen_capture_device()) {
+                if (reopen_capture_device()) {
+                    oldest = 0;
+                } else {
                     Log(LogLevel::Error, "Device reopen failed, will retry in 2 seconds...");
                     for (int step = 0; step < kBackoffSteps; ++step) {
                         if (!running.load()) {
@@ -227,7 +230,12 @@ void kelmor::mainLoop() {
                 continue;
             }
 
-            for (int i = 0; i < kCaptureBufferCount; ++i) {
+            // Buffers come back in the order they were queued. Starting the scan at the oldest
+            // one keeps the audio in order when the device has wrapped round past index 3 before
+            // the loop got to it (a slow pass, or a source faster than real time).
+            const int first = oldest;
+            for (int n = 0; n < kCaptureBufferCount; ++n) {
+                const int i = (first + n) % kCaptureBufferCount;
                 if (!running.load() || device_invalid.load()) {
                     break;
                 }
@@ -235,6 +243,7 @@ void kelmor::mainLoop() {
                 if ((header.dwFlags.load() & platform::kWaveHeaderDone) == 0) {
                     continue;
                 }
+                oldest = (i + 1) % kCaptureBufferCount;
                 if (header.dwBytesRecorded != 0 && spotter != nullptr && stream != nullptr) {
                     ProcessBuffer(*this, header.lpData, header.dwBytesRecorded,
                                   image_failure_logged);

@@ -56,9 +56,13 @@ void ResetWave();
 // Hands the oldest queued buffer back with `bytes` (cut to the buffer's length), marks it done
 // and signals the event. Waits up to `timeout` for a queued buffer; false if none came.
 bool Deliver(const std::string& bytes, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+// Hands the oldest queued buffers back at once, one per entry, and signals once: the loop finds
+// them all done when it wakes, as when it comes late. False if fewer buffers are queued.
+bool DeliverTogether(const std::vector<std::string>& buffers);
 // Signals the event without handing anything back.
 void Signal();
-// Waits until `count` buffers are queued (the loop has consumed and re-queued what it got).
+// Waits until `count` buffers are queued and a thread waits on the event again: the loop has
+// consumed and re-queued what it got and finished its scan.
 bool WaitQueued(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5));
 // The open device vanishes: from now on each wait answers a failure with `error`, and the next
 // `absent_opens` opens find no device. A later open finds it again.

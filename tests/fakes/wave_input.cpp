@@ -21,6 +21,7 @@ struct Device {
     WaveState state;
     std::deque<platform::WaveHeader*> queue;
     bool signalled = false;
+    int waiters = 0;  // threads inside WaitForEvent
 };
 
 Device& D() {
@@ -49,11 +50,10 @@ std::vector<std::string> WaveCalls() {
     return D().state.calls;
 }
 
-bool Deliver(const std::string& bytes, std::chrono::milliseconds timeout) {
-    std::unique_lock<std::mutex> lock(D().mutex);
-    if (!D().changed.wait_for(lock, timeout, [] { return !D().queue.empty(); })) {
-        return false;
-    }
+namespace {
+
+// Called with the lock held.
+void HandBack(const std::string& bytes) {
     platform::WaveHeader* header = D().queue.front();
     D().queue.pop_front();
     const auto n =
@@ -63,6 +63,29 @@ bool Deliver(const std::string& bytes, std::chrono::milliseconds timeout) {
     }
     header->dwBytesRecorded = n;
     header->dwFlags |= platform::kWaveHeaderDone;
+}
+
+}  // namespace
+
+bool Deliver(const std::string& bytes, std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(D().mutex);
+    if (!D().changed.wait_for(lock, timeout, [] { return !D().queue.empty(); })) {
+        return false;
+    }
+    HandBack(bytes);
+    D().signalled = true;
+    D().changed.notify_all();
+    return true;
+}
+
+bool DeliverTogether(const std::vector<std::string>& buffers) {
+    std::lock_guard<std::mutex> lock(D().mutex);
+    if (D().queue.size() < buffers.size()) {
+        return false;
+    }
+    for (const std::string& bytes : buffers) {
+        HandBack(bytes);
+    }
     D().signalled = true;
     D().changed.notify_all();
     return true;
@@ -76,7 +99,8 @@ void Signal() {
 
 bool WaitQueued(std::size_t count, std::chrono::milliseconds timeout) {
     std::unique_lock<std::mutex> lock(D().mutex);
-    return D().changed.wait_for(lock, timeout, [count] { return D().queue.size() == count; });
+    return D().changed.wait_for(lock, timeout,
+                                [count] { return D().queue.size() == count && D().waiters > 0; });
 }
 
 void Unplug(std::uint32_t error, int absent_opens) {
@@ -106,6 +130,7 @@ void ResetWave() {
     D().state = WaveState();
     D().queue.clear();
     D().signalled = false;
+    D().waiters = 0;
 }
 
 }  // namespace fake
@@ -237,9 +262,12 @@ std::uint32_t WaveInClose(WaveInHandle) {
 std::uint32_t WaitForEvent(EventHandle, std::uint32_t timeout_ms) {
     std::unique_lock<std::mutex> lock(D().mutex);
     fake::WaveState& s = D().state;
+    ++D().waiters;
+    D().changed.notify_all();
     D().changed.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&s] {
         return D().signalled || s.wait_result != 0 || s.unplug_error != 0;
     });
+    --D().waiters;
     if (s.wait_result != 0) {
         const std::uint32_t result = s.wait_result;
         s.wait_result = 0;

@@ -180,7 +180,7 @@ TEST_F(AlsaWaveInputTest, FormatsTheDeviceCannotTakeAreRefused) {
 class PulseWaveInputTest : public AlsaWaveInputTest {
   protected:
     void SetUp() override {
-        if (!PulseServer::Installed()) {
+        if (!audio_env::Installed("pulseaudio")) {
             GTEST_SKIP() << "pulseaudio is not installed (scripts/setup.sh installs it)";
         }
         server = std::make_unique<PulseServer>(home.path());

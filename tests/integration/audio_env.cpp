@@ -75,16 +75,61 @@ std::string NoiseBytes(std::size_t count, unsigned seed) {
     return bytes;
 }
 
-bool PulseServer::Installed() {
+bool Installed(const std::string& tool) {
     const char* path = std::getenv("PATH");
     std::istringstream dirs(path != nullptr ? path : "");
     std::string dir;
     while (std::getline(dirs, dir, ':')) {
-        if (!dir.empty() && access((dir + "/pulseaudio").c_str(), X_OK) == 0) {
+        if (!dir.empty() && access((dir + "/" + tool).c_str(), X_OK) == 0) {
             return true;
         }
     }
     return false;
+}
+
+namespace {
+
+std::string Quote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+bool Run(const std::string& command) {
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+}  // namespace
+
+std::string Speak(const std::string& text, const std::string& voice, const std::string& dir,
+                  std::string& error) {
+    const std::string wav = dir + "/speech.wav";
+    const std::string raw = dir + "/speech.raw";
+    if (!Run("espeak-ng -v " + Quote(voice) + " -w " + Quote(wav) + " " + Quote(text))) {
+        error = "espeak-ng failed for: " + text;
+        return {};
+    }
+    if (!Run("sox -D " + Quote(wav) + " -r 16000 -c 1 -b 16 -e signed-integer -t raw " +
+             Quote(raw))) {
+        error = "sox failed for: " + text;
+        return {};
+    }
+    return ReadFile(raw);
+}
+
+std::string PinkNoise(double seconds, const std::string& dir) {
+    const std::string raw = dir + "/noise.raw";
+    if (!Run("sox -n -r 16000 -c 1 -b 16 -e signed-integer -t raw " + Quote(raw) + " synth " +
+             std::to_string(seconds) + " pinknoise vol 0.3")) {
+        return {};
+    }
+    return ReadFile(raw);
+}
+
+std::string Silence(double seconds) {
+    return std::string(static_cast<std::size_t>(seconds * 16000) * 2, '\0');
 }
 
 PulseServer::PulseServer(const std::string& dir) : dir_(dir) {}

@@ -36,6 +36,16 @@ std::string PulseConfig(const std::string& socket);
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 
+// 16 kHz mono s16le speech of `text` by espeak-ng (voice `voice`), resampled by sox; `dir`
+// holds the intermediate files. Empty, with the reason in `error`, when a tool failed.
+std::string Speak(const std::string& text, const std::string& voice, const std::string& dir,
+                  std::string& error);
+// `seconds` of pink noise (sox) in the same format; empty on failure.
+std::string PinkNoise(double seconds, const std::string& dir);
+std::string Silence(double seconds);
+// True when `tool` is found on PATH.
+bool Installed(const std::string& tool);
+
 // Deterministic pseudo-random bytes.
 std::string NoiseBytes(std::size_t count, unsigned seed);
 
@@ -53,8 +63,6 @@ class PulseServer {
     const std::string& error() const { return error_; }
     std::string socket() const { return dir_ + "/pulse/native"; }
     std::string fifo() const { return dir_ + "/pulse/source.fifo"; }
-
-    static bool Installed();
 
   private:
     std::string dir_;

@@ -103,6 +103,23 @@ TEST_F(ListeningTest, BufferCycle) {
     EXPECT_EQ(wakes, 0);
 }
 
+TEST_F(ListeningTest, BuffersFoundDoneTogetherAreTakenInTheOrderTheyWereFilled) {
+    std::vector<int> order;  // the first sample of each chunk fed, 16-bit
+    detect = [&order](const fake::FakeStream& s) {
+        if (!s.input_finished) {
+            order.push_back(static_cast<int>(s.pending[0] * 32768.0f));
+        }
+        return std::string();
+    };
+    Listen();
+    Feed(fake::Pcm(100));  // index 0
+    Feed(fake::Pcm(200));  // index 1: the oldest queued buffer is now index 2
+    ASSERT_TRUE(fake::DeliverTogether({fake::Pcm(300), fake::Pcm(400), fake::Pcm(500)}));
+    ASSERT_TRUE(fake::WaitQueued(kelmor::kCaptureBufferCount));
+    Feed(fake::Pcm(600));
+    EXPECT_EQ(order, (std::vector<int>{100, 200, 300, 400, 500, 600}));
+}
+
 TEST_F(ListeningTest, OneSecondOfQuietFlushesAndRenewsTheStream) {
     Listen();
     Feed(kQuiet, 9);
