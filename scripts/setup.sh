@@ -24,7 +24,7 @@ debian_packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libssl-dev libasound2-dev libsentencepiece-dev
     ca-certificates
-    alsa-utils libasound2-plugins espeak-ng sox
+    alsa-utils libasound2-plugins pulseaudio espeak-ng sox
 )
 # npm may come with a nodejs package from outside Debian, which then conflicts with Debian's npm.
 command -v npm >/dev/null 2>&1 || debian_packages+=(nodejs npm)

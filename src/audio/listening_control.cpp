@@ -1,5 +1,6 @@
 // Starting and stopping listening, and delivering detections to the host.
 #include <exception>
+#include <system_error>
 
 #include "engine/engine_object.h"
 #include "log/logger.h"
@@ -13,7 +14,16 @@ void kelmor::open_listen_voice() {
         return;
     }
     running.exchange(true);
-    worker = std::thread(&kelmor::mainLoop, this);
+    try {
+        worker = std::thread(&kelmor::mainLoop, this);
+    } catch (const std::system_error& e) {
+        // The exports catch nothing and return nothing: a rethrow would carry a C++ exception
+        // into a host that only expects log lines. Undo to the stopped state instead.
+        Log(LogLevel::Error, "open_listen_voice: failed to start worker thread: ", e.what());
+        running.exchange(false);
+        close_capture_device();
+        return;
+    }
     Log(LogLevel::Info, "Start listening for kelmor keywords");
 }
 

@@ -9,7 +9,7 @@ void ResetPlatform() {
     Console() = ConsoleState();
     Text() = TextState();
     Module() = ModuleState();
-    Wave() = WaveState();
+    ResetWave();
     AesCbc() = AesCbcState();
     Paths() = PathsState();
 }
