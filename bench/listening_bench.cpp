@@ -1,281 +1,192 @@
-// Listening-loop figures with the real keyword engine and the shared model, audio handed over by
-// the scripted capture device:
-//   1. cost of one 100 ms buffer through the loop, against the same audio fed to the engine
-//      directly;
-//   2. time from the end of a spoken keyword to the wake callback, buffers handed over at real
-//      time as a device would;
-//   3. time a stop (close_listen_voice) takes while listening.
+// Listening-loop figures with the real keyword engine (the library's fixed settings) and the
+// shared model, audio handed over by the scripted capture device as fast as the loop consumes it:
+//   1. CPU time per second of audio of the loop's worker thread, against the same audio fed to
+//      the engine directly by a minimal program (as designed) and by one that also does the
+//      loop's gate and flushes (same work);
+//   2. resident memory after the spotter is made, while listening, and its growth over a long
+//      run (at least 30 minutes of audio).
 // Prints figures; never fails.
 //
-// usage: kelmor-listening-bench [MODEL_DIR]
-#include <algorithm>
+// usage: kelmor-listening-bench [--rounds N] [--memory-minutes M] [--model MODEL_DIR]
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <sstream>
+#include <cstdlib>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "bench_util.h"
 #include "engine/engine_object.h"
 #include "fake_wave_input.h"
 #include "log/logger.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using namespace std::chrono_literals;
+using bench::Stats;
 
-constexpr std::size_t kBufferBytes = 3200;
+void Quiet(std::int32_t, const char*, void*) {}
 
-double Ms(Clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
-
-bool Exists(const std::string& path) {
-    return std::ifstream(path).good();
-}
-
-// The PCM bytes of a 16 kHz 16-bit mono WAV file.
-std::string LoadPcm(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    const std::string file = text.str();
-    std::size_t at = 12;
-    while (at + 8 <= file.size()) {
-        std::uint32_t size;
-        std::memcpy(&size, file.data() + at + 4, 4);
-        if (file.compare(at, 4, "data") == 0) {
-            return file.substr(at + 8, size);
-        }
-        at += 8 + size + (size & 1);
-    }
-    return {};
-}
-
-std::vector<std::string> Buffers(const std::string& pcm) {
-    std::vector<std::string> buffers;
-    for (std::size_t at = 0; at < pcm.size(); at += kBufferBytes) {
-        buffers.push_back(pcm.substr(at, kBufferBytes));
-    }
-    return buffers;
-}
-
-// Index of the last sample of a 10 ms window louder than `rms` (the end of the speech).
-std::size_t SpeechEnd(const std::string& pcm) {
-    const std::size_t samples = pcm.size() / 2;
-    std::size_t end = 0;
-    for (std::size_t s = 0; s + 160 <= samples; s += 160) {
-        double sum = 0;
-        for (std::size_t i = s; i < s + 160; ++i) {
-            std::int16_t v;
-            std::memcpy(&v, pcm.data() + 2 * i, 2);
-            sum += (v / 32768.0) * (v / 32768.0);
-        }
-        if (sum / 160 > 0.02 * 0.02) {
-            end = s + 160;
-        }
-    }
-    return end;
-}
-
-struct Model {
-    std::string encoder, decoder, joiner, tokens, keywords;
-    SherpaOnnxKeywordSpotterConfig config{};
-
-    explicit Model(const std::string& dir)
-        : encoder(dir + "/encoder-epoch-12-avg-2-chunk-16-left-64.int8.patched.onnx"),
-          decoder(dir + "/decoder-epoch-12-avg-2-chunk-16-left-64.onnx"),
-          joiner(dir + "/joiner-epoch-12-avg-2-chunk-16-left-64.int8.onnx"),
-          tokens(dir + "/tokens.txt"),
-          keywords(dir + "/keywords.txt") {
-        config.model_config.transducer = {encoder.c_str(), decoder.c_str(), joiner.c_str()};
-        config.model_config.tokens = tokens.c_str();
-        config.model_config.num_threads = 1;
-        config.model_config.provider = "cpu";
-        config.keywords_file = keywords.c_str();
-    }
-    bool Present() const { return Exists(encoder) && Exists(decoder) && Exists(joiner); }
-};
-
-// The same audio straight into a stream: 100 ms chunks, decode pump, one result each.
-double DirectMsPerBuffer(const SherpaOnnxKeywordSpotter* spotter,
-                         const std::vector<std::string>& buffers, int rounds, int& detections) {
-    const auto start = Clock::now();
-    std::vector<float> samples;
-    for (int r = 0; r < rounds; ++r) {
-        const SherpaOnnxOnlineStream* stream = SherpaOnnxCreateKeywordStream(spotter);
-        for (const std::string& buffer : buffers) {
-            samples.resize(buffer.size() / 2);
-            for (std::size_t i = 0; i < samples.size(); ++i) {
-                std::int16_t v;
-                std::memcpy(&v, buffer.data() + 2 * i, 2);
-                samples[i] = v / 32768.0f;
-            }
-            SherpaOnnxOnlineStreamAcceptWaveform(stream, 16000, samples.data(),
-                                                 static_cast<std::int32_t>(samples.size()));
-            while (SherpaOnnxIsKeywordStreamReady(spotter, stream) != 0) {
-                SherpaOnnxDecodeKeywordStream(spotter, stream);
-            }
-            const SherpaOnnxKeywordResult* result = SherpaOnnxGetKeywordResult(spotter, stream);
-            const bool detected = result != nullptr && result->keyword[0] != '\0';
-            SherpaOnnxDestroyKeywordResult(result);
-            if (detected) {
-                ++detections;
-                SherpaOnnxDestroyOnlineStream(stream);
-                stream = SherpaOnnxCreateKeywordStream(spotter);
-            }
-        }
-        SherpaOnnxDestroyOnlineStream(stream);
-    }
-    return Ms(Clock::now() - start) / (rounds * static_cast<double>(buffers.size()));
-}
-
+// The library's loop on its worker thread, fed through the scripted device.
 class Listening {
   public:
     explicit Listening(const SherpaOnnxKeywordSpotter* spotter) : engine_("bench") {
         engine_.spotter = spotter;
         engine_.stream = SherpaOnnxCreateKeywordStream(spotter);
-        engine_.set_wake_callback([this] {
-            last_wake_ = Clock::now().time_since_epoch().count();
-            ++wakes_;
-        });
+        engine_.set_wake_callback([this] { ++wakes_; });
+        engine_.open_listen_voice();
+        fake::WaitQueued(kelmor::kCaptureBufferCount);
     }
     ~Listening() {
         engine_.close_listen_voice();
         engine_.spotter = nullptr;  // the bench owns it
     }
 
-    void Start() { engine_.open_listen_voice(); }
-    void Stop() { engine_.close_listen_voice(); }
-
-    // Hands a buffer over and waits until the loop has re-queued it.
+    // Hands a buffer over and waits until the loop has re-queued it. The device's record of
+    // calls is emptied each time, so that it does not count as the loop's memory.
     void Feed(const std::string& buffer) {
         fake::Deliver(buffer);
         fake::WaitQueued(kelmor::kCaptureBufferCount);
+        fake::WithWave([](fake::WaveState& s) { s.calls.clear(); });
     }
-
+    double WorkerCpuMs() { return bench::OtherThreadCpuMs(engine_.worker.native_handle()); }
     int wakes() const { return wakes_; }
-    Clock::time_point last_wake() const {
-        return Clock::time_point(Clock::duration(last_wake_.load()));
-    }
 
   private:
     kelmor engine_;
     std::atomic<int> wakes_{0};
-    std::atomic<Clock::rep> last_wake_{0};
 };
 
-void Quiet(std::int32_t, const char*, void*) {}
+void PrintRow(const char* name, const Stats& s) {
+    std::printf("  %-44s %7.2f  %7.2f  %7.2f\n", name, s.median, s.min, s.max);
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::string model_dir = argc > 1 ? argv[1] : KELMOR_MODEL_DIR;
-    Model model(model_dir);
-    if (!model.Present()) {
+    std::string model_dir = KELMOR_MODEL_DIR;
+    int rounds = 7;
+    double memory_minutes = 35;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string flag = argv[i];
+        if (flag == "--rounds") {
+            rounds = std::max(1, std::atoi(argv[i + 1]));
+        } else if (flag == "--memory-minutes") {
+            memory_minutes = std::atof(argv[i + 1]);
+        } else if (flag == "--model") {
+            model_dir = argv[i + 1];
+        }
+    }
+    const bench::ModelFiles files(model_dir);
+    if (!files.Present()) {
         std::printf("listening bench: no model in %s, skipped\n", model_dir.c_str());
         return 0;
     }
     Logger::instance().set_callback(Quiet, nullptr);
     fake::Wave().device_count = 1;
 
-    const SherpaOnnxKeywordSpotter* spotter = SherpaOnnxCreateKeywordSpotter(&model.config);
+    const long rss_start = bench::RssKib();
+    const SherpaOnnxKeywordSpotter* spotter =
+        bench::MakeSpotter(files, bench::kFixedScore, bench::kFixedThreshold);
     if (spotter == nullptr) {
         std::printf("listening bench: the engine refused the model, skipped\n");
         return 0;
     }
-    const std::string wavs = model_dir + "/test_wavs/";
-    const std::string second(32000, '\0');
-    const std::string speech = LoadPcm(wavs + "hey_jarvis.wav") + second +
-                               LoadPcm(wavs + "hey_computer.wav") + second +
-                               LoadPcm(wavs + "negative_speech.wav") + second;
-    const std::vector<std::string> buffers = Buffers(speech);
-    constexpr int kRounds = 5;
+    const long rss_spotter = bench::RssKib();
 
-    // 1. Cost per buffer.
-    int direct_detections = 0;
-    const double direct = DirectMsPerBuffer(spotter, buffers, kRounds, direct_detections);
-    double loop = 0;
-    int wakes = 0;
-    {
-        Listening listening(spotter);
-        listening.Start();
-        const auto start = Clock::now();
-        for (int r = 0; r < kRounds; ++r) {
+    // Keywords alone and in a sentence, other speech, noise and silence: the model's test audio.
+    const std::string wavs = model_dir + "/test_wavs/";
+    std::string mix;
+    for (const char* name : {"hey_jarvis.wav", "negative_speech.wav", "hey_computer.wav",
+                             "sentence_with_hey_jarvis.wav", "hello_world.wav",
+                             "pink_noise_10s.wav", "negative_speech.wav", "silence_10s.wav"}) {
+        mix += bench::LoadWavPcm(wavs + name) + bench::Silence(0.7);
+    }
+    std::string audio;
+    for (int r = 0; r < 3; ++r) {
+        audio += mix;
+    }
+    const std::vector<std::string> buffers = bench::Buffers(bench::PadToBuffers(audio));
+    const double audio_s = buffers.size() * 0.1;
+
+    // 1. CPU per second of audio; the three ways alternate so that a busy neighbour core weighs
+    // on all of them alike.
+    std::vector<double> loop_ms, minimal_ms, same_ms;
+    int loop_wakes = 0, minimal_hits = 0, same_hits = 0, same_flushes = 0;
+    for (int r = 0; r < rounds; ++r) {
+        {
+            Listening listening(spotter);
+            const double start = listening.WorkerCpuMs();
             for (const std::string& buffer : buffers) {
                 listening.Feed(buffer);
             }
+            loop_ms.push_back((listening.WorkerCpuMs() - start) / audio_s);
+            loop_wakes = listening.wakes();
         }
-        loop = Ms(Clock::now() - start) / (kRounds * static_cast<double>(buffers.size()));
-        wakes = listening.wakes();
-    }
-    std::printf("cost per 100 ms buffer (%zu buffers x %d; detections: %d direct, %d loop)\n",
-                buffers.size(), kRounds, direct_detections, wakes);
-    std::printf("  engine fed directly   %8.3f ms\n", direct);
-    std::printf("  through mainLoop      %8.3f ms\n", loop);
-    std::printf("  ratio loop/direct     %8.2f\n", loop / direct);
-
-    // 2. End of a spoken keyword to the wake callback, buffers handed over at real time.
-    std::printf("keyword end to wake callback (buffers handed over each 100 ms)\n");
-    for (const char* name :
-         {"hey_jarvis.wav", "hey_computer.wav", "sentence_with_hey_jarvis.wav"}) {
-        const std::string pcm = LoadPcm(wavs + name) + std::string(32000, '\0');
-        const double end_s = SpeechEnd(pcm) / 16000.0;
-        std::vector<double> latencies;
-        for (int r = 0; r < 3; ++r) {
-            Listening listening(spotter);
-            listening.Start();
-            fake::WaitQueued(kelmor::kCaptureBufferCount);
-            const auto start = Clock::now();
-            const auto chunks = Buffers(pcm);
-            for (std::size_t k = 0; k < chunks.size() && listening.wakes() == 0; ++k) {
-                std::this_thread::sleep_until(start + (k + 1) * 100ms);
-                fake::Deliver(chunks[k]);
+        for (const auto mode :
+             {bench::DirectFeed::Mode::Minimal, bench::DirectFeed::Mode::SameWork}) {
+            bench::DirectFeed feed(spotter, mode);
+            std::vector<std::string> keywords;
+            const double start = bench::ThreadCpuMs();
+            for (const std::string& buffer : buffers) {
+                feed.Feed(buffer.data(), buffer.size(), keywords);
             }
-            const auto deadline = Clock::now() + 2s;
-            while (listening.wakes() == 0 && Clock::now() < deadline) {
-                std::this_thread::sleep_for(1ms);
+            const double ms = (bench::ThreadCpuMs() - start) / audio_s;
+            if (mode == bench::DirectFeed::Mode::Minimal) {
+                minimal_ms.push_back(ms);
+                minimal_hits = static_cast<int>(keywords.size());
+            } else {
+                same_ms.push_back(ms);
+                same_hits = static_cast<int>(keywords.size());
+                same_flushes = feed.flushes();
             }
-            if (listening.wakes() > 0) {
-                const auto spoken_end = start + std::chrono::duration_cast<Clock::duration>(
-                                                    std::chrono::duration<double>(end_s));
-                latencies.push_back(Ms(listening.last_wake() - spoken_end));
-            }
-        }
-        std::sort(latencies.begin(), latencies.end());
-        if (latencies.empty()) {
-            std::printf("  %-30s no detection\n", name);
-        } else {
-            std::printf("  %-30s min %6.0f ms  median %6.0f ms  max %6.0f ms  (%zu/3 detected)\n",
-                        name, latencies.front(), latencies[latencies.size() / 2], latencies.back(),
-                        latencies.size());
         }
     }
+    const Stats loop = bench::Summarise(loop_ms);
+    const Stats minimal = bench::Summarise(minimal_ms);
+    const Stats same = bench::Summarise(same_ms);
+    std::printf(
+        "CPU time per second of audio (%.0f s of audio x %d rounds, fed as fast as\n"
+        "consumed; detections per round: loop %d, direct same work %d, direct minimal %d;\n"
+        "flushes per round: %d)\n",
+        audio_s, rounds, loop_wakes, same_hits, minimal_hits, same_flushes);
+    std::printf("  %-44s %7s  %7s  %7s\n", "ms CPU per s of audio", "median", "min", "max");
+    PrintRow("library loop (worker thread)", loop);
+    PrintRow("engine directly, same work (gate, flushes)", same);
+    PrintRow("engine directly, minimal (reset on hit)", minimal);
+    std::printf("  ratio loop / direct same work    %.3f  (%+.1f%%)\n", loop.median / same.median,
+                100.0 * (loop.median / same.median - 1));
+    std::printf("  ratio loop / direct minimal      %.3f  (%+.1f%%)\n",
+                loop.median / minimal.median, 100.0 * (loop.median / minimal.median - 1));
 
-    // 3. A stop while listening: waiting for audio, and right after a buffer was handed over.
-    std::printf("close_listen_voice while listening (20 stops each)\n");
-    for (const bool busy : {false, true}) {
-        std::vector<double> stops;
-        for (int r = 0; r < 20; ++r) {
-            Listening listening(spotter);
-            listening.Start();
-            fake::WaitQueued(kelmor::kCaptureBufferCount);
-            std::this_thread::sleep_for(std::chrono::milliseconds(7 * r % 100));
-            if (busy) {
-                fake::Deliver(buffers[static_cast<std::size_t>(r) % buffers.size()]);
+    // 2. Memory over a long run.
+    if (memory_minutes > 0) {
+        const auto total = static_cast<std::size_t>(memory_minutes * 600);
+        std::printf(
+            "resident memory (VmRSS), %.0f min of audio fed as fast as consumed through\n"
+            "the scripted device (the mix above, repeated)\n",
+            memory_minutes);
+        std::printf("  before the spotter             %8.1f MiB\n", rss_start / 1024.0);
+        std::printf("  spotter made                   %8.1f MiB\n", rss_spotter / 1024.0);
+        Listening listening(spotter);
+        long after_first_minute = 0, peak = 0;
+        const double cpu_start = listening.WorkerCpuMs();
+        for (std::size_t k = 0; k < total; ++k) {
+            listening.Feed(buffers[k % buffers.size()]);
+            const long rss = bench::RssKib();
+            peak = std::max(peak, rss);
+            if (k + 1 == 600) {
+                after_first_minute = rss;
+                std::printf("  listening, after  1 min        %8.1f MiB\n", rss / 1024.0);
+            } else if ((k + 1) % 6000 == 0) {
+                std::printf("  listening, after %2zu min        %8.1f MiB\n", (k + 1) / 600,
+                            rss / 1024.0);
             }
-            const auto start = Clock::now();
-            listening.Stop();
-            stops.push_back(Ms(Clock::now() - start));
         }
-        std::sort(stops.begin(), stops.end());
-        std::printf("  %-30s median %6.1f ms  max %6.1f ms\n",
-                    busy ? "processing a buffer" : "waiting for audio", stops[stops.size() / 2],
-                    stops.back());
+        const long end = bench::RssKib();
+        std::printf(
+            "  growth from 1 min to %.0f min   %8.3f MiB (peak %.1f MiB; worker CPU %.1f s)\n",
+            memory_minutes, (end - after_first_minute) / 1024.0, peak / 1024.0,
+            (listening.WorkerCpuMs() - cpu_start) / 1000.0);
     }
 
     SherpaOnnxDestroyKeywordSpotter(spotter);
