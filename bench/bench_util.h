@@ -9,12 +9,14 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "bench_summary.h"
 #include "engine/sherpa_onnx.h"
 
 // Exported by the engine; the library itself does not use it.

@@ -159,6 +159,17 @@ int main(int argc, char** argv) {
     PrintRow("engine directly, minimal (reset on hit)", minimal);
     const Stats rs = bench::Summarise(ratio_same);
     const Stats rm = bench::Summarise(ratio_minimal);
+    bench::Summary("cpu_loop_ms_per_s", loop.median);
+    bench::Summary("cpu_loop_ms_per_s_min", loop.min);
+    bench::Summary("cpu_loop_ms_per_s_max", loop.max);
+    bench::Summary("cpu_same_ms_per_s", same.median);
+    bench::Summary("cpu_minimal_ms_per_s", minimal.median);
+    bench::Summary("cpu_ratio_same", rs.median);
+    bench::Summary("cpu_ratio_same_min", rs.min);
+    bench::Summary("cpu_ratio_same_max", rs.max);
+    bench::Summary("cpu_ratio_minimal", rm.median);
+    bench::Summary("cpu_ratio_minimal_min", rm.min);
+    bench::Summary("cpu_ratio_minimal_max", rm.max);
     std::printf(
         "  ratio loop / direct same work, per round   median %.3f (%+.1f%%), min %.3f, "
         "max %.3f\n",
@@ -186,6 +197,7 @@ int main(int argc, char** argv) {
             std::free(image);
         }
         const double us = 1000.0 * (bench::ThreadCpuMs() - start) / reps;
+        bench::Summary("wav_image_us_per_buffer", us);
         std::printf(
             "  WAV image and wave reader alone: %.1f us CPU per 100 ms buffer "
             "(%.2f ms per s of audio; %zu samples read)\n",
@@ -217,6 +229,9 @@ int main(int argc, char** argv) {
             }
         }
         const long end = bench::RssKib();
+        bench::Summary("memory_minutes", memory_minutes);
+        bench::Summary("rss_listening_1min_mib", after_first_minute / 1024.0);
+        bench::Summary("rss_growth_mib", (end - after_first_minute) / 1024.0);
         std::printf(
             "  growth from 1 min to %.0f min   %8.3f MiB (peak %.1f MiB; worker CPU %.1f s)\n",
             memory_minutes, (end - after_first_minute) / 1024.0, peak / 1024.0,

@@ -316,7 +316,7 @@ int main(int argc, char** argv) {
     const char* voices[] = {"en-us", "en-us+m3", "en-us+f2", "en", "en-us+f4", "en-gb-x-rp"};
     std::string audio = bench::Silence(1.0);
     std::vector<Utterance> utterances;
-    for (const int speed : {140, 175}) {
+    for (const int speed : {130, 160, 190}) {
         for (const char* voice : voices) {
             for (const Phrase& phrase : phrases) {
                 const std::string speech = Speak(phrase.text, voice, speed, dir.path());
@@ -396,6 +396,19 @@ int main(int argc, char** argv) {
             " against same work; median %.0f ms (p90 %.0f, n %zu) against minimal\n",
             vs_same.median, vs_same.p90, vs_same.n, vs_minimal.median, vs_minimal.p90,
             vs_minimal.n);
+        bench::Summary("latency_engine_same_ms", bench::Summarise(Detected(engine_same)).median);
+        bench::Summary("latency_engine_minimal_ms",
+                       bench::Summarise(Detected(engine_minimal)).median);
+        bench::Summary("latency_library_ms", bench::Summarise(Detected(idle.latency_ms)).median);
+        bench::Summary("latency_library_p90_ms", bench::Summarise(Detected(idle.latency_ms)).p90);
+        bench::Summary("latency_paired_same_ms", vs_same.median);
+        bench::Summary("latency_paired_minimal_ms", vs_minimal.median);
+        bench::Summary("latency_detected", static_cast<double>(idle.detected));
+        bench::Summary("latency_utterances", static_cast<double>(utterances.size()));
+        if (busy) {
+            bench::Summary("latency_library_busy_ms",
+                           bench::Summarise(Detected(loaded.latency_ms)).median);
+        }
         std::printf("  extra wakes (a second wake within one utterance): %d", idle.extra_wakes);
         if (busy) {
             std::printf(", with a busy core %d", loaded.extra_wakes);
@@ -403,6 +416,13 @@ int main(int argc, char** argv) {
         std::printf("\n  worker CPU while listening: %.2f ms per s of audio\n",
                     idle.worker_cpu_ms / (audio_s + 1.5));
 
+        bench::Summary("lost_audio_s", audio_s);
+        bench::Summary("starved_idle", idle.starved);
+        bench::Summary("device_errors_idle", idle.trouble);
+        if (busy) {
+            bench::Summary("starved_busy", loaded.starved);
+            bench::Summary("device_errors_busy", loaded.trouble);
+        }
         std::printf("lost buffers (%.0f s of audio each)\n", audio_s);
         std::printf(
             "  %-34s capture thread found no queued buffer %d times; device errors %d;"
@@ -456,6 +476,12 @@ int main(int argc, char** argv) {
                 open_s.p99, open_s.max);
     std::printf("  %-34s %7.1f %7.1f %7.1f %7.1f\n", "CloseListenVoice", close_s.median,
                 close_s.p90, close_s.p99, close_s.max);
+    bench::Summary("open_median_ms", open_s.median);
+    bench::Summary("open_p99_ms", open_s.p99);
+    bench::Summary("close_median_ms", close_s.median);
+    bench::Summary("close_p99_ms", close_s.p99);
+    bench::Summary("close_max_ms", close_s.max);
+    bench::Summary("close_cycles", cycles);
     const Stats join_s = bench::Summarise(joins);
     const Stats device_s = bench::Summarise(device_closes);
     std::printf("  %-34s %7.1f %7.1f %7.1f %7.1f\n", "  of which: worker stopped", join_s.median,
@@ -467,7 +493,9 @@ int main(int argc, char** argv) {
     std::printf("  init (spotter from the laid-out model)   %7.1f ms\n", init_ms);
     std::printf("  resident before init / after init        %7.1f / %.1f MiB\n",
                 rss_before / 1024.0, rss_init / 1024.0);
+    bench::Summary("init_ms", init_ms);
     if (latency) {
+        bench::Summary("rss_real_listening_mib", idle.rss_kib / 1024.0);
         std::printf("  resident while listening (end of run)    %7.1f MiB\n",
                     idle.rss_kib / 1024.0);
     }
