@@ -8,11 +8,16 @@
 // Prints figures; never fails.
 //
 // usage: kelmor-listening-bench [--rounds N] [--memory-minutes M] [--model MODEL_DIR]
+#include <sched.h>
+
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "audio/listening_loop.h"
@@ -55,6 +60,51 @@ class Listening {
   private:
     kelmor engine_;
     std::atomic<int> wakes_{0};
+};
+
+// The engine fed directly (same work) on a thread of its own, each buffer handed over and waited
+// for as the scripted device does with the loop: what the hand-over between threads costs alone.
+class HandedFeed {
+  public:
+    explicit HandedFeed(const SherpaOnnxKeywordSpotter* spotter)
+        : feed_(spotter, bench::DirectFeed::Mode::SameWork), thread_([this] { Run(); }) {}
+    ~HandedFeed() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    void Feed(const std::string& buffer) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        buffer_ = &buffer;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return buffer_ == nullptr; });
+    }
+    double CpuMs() { return bench::OtherThreadCpuMs(thread_.native_handle()); }
+
+  private:
+    void Run() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return stop_ || buffer_ != nullptr; });
+            if (stop_) {
+                return;
+            }
+            feed_.Feed(buffer_->data(), buffer_->size(), keywords_);
+            buffer_ = nullptr;
+            changed_.notify_all();
+        }
+    }
+
+    bench::DirectFeed feed_;
+    std::vector<std::string> keywords_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    const std::string* buffer_ = nullptr;
+    bool stop_ = false;
+    std::thread thread_;
 };
 
 void PrintRow(const char* name, const Stats& s) {
@@ -105,52 +155,73 @@ int main(int argc, char** argv) {
     const std::vector<std::string> buffers = bench::Buffers(bench::PadToBuffers(mix));
     const double audio_s = buffers.size() * 0.1;
 
-    // 1. CPU per second of audio; the three ways alternate so that a busy neighbour core weighs
-    // on all of them alike.
-    std::vector<double> loop_ms, minimal_ms, same_ms, ratio_same, ratio_minimal;
-    std::vector<double> loop_wall, same_wall;  // ms per 100 ms buffer
-    int loop_wakes = 0, minimal_hits = 0, same_hits = 0, same_flushes = 0;
-    for (int r = 0; r < rounds; ++r) {
-        double round_ms[3] = {0, 0, 0};
-        for (int step = 0; step < 3; ++step) {
-            const int way = (r + step) % 3;  // each round starts with another way
-            if (way == 0) {
-                Listening listening(spotter);
-                const double start = listening.WorkerCpuMs();
-                const double wall = bench::WallMs();
-                for (const std::string& buffer : buffers) {
-                    listening.Feed(buffer);
-                }
-                round_ms[0] = (listening.WorkerCpuMs() - start) / audio_s;
-                loop_wall.push_back((bench::WallMs() - wall) / buffers.size());
-                loop_wakes = listening.wakes();
-                continue;
-            }
-            const auto mode =
-                way == 1 ? bench::DirectFeed::Mode::SameWork : bench::DirectFeed::Mode::Minimal;
-            bench::DirectFeed feed(spotter, mode);
-            std::vector<std::string> keywords;
-            const double start = bench::ThreadCpuMs();
-            const double wall = bench::WallMs();
-            for (const std::string& buffer : buffers) {
-                feed.Feed(buffer.data(), buffer.size(), keywords);
-            }
-            round_ms[way] = (bench::ThreadCpuMs() - start) / audio_s;
-            if (way == 1) {
-                same_wall.push_back((bench::WallMs() - wall) / buffers.size());
-            }
-            if (way == 1) {
-                same_hits = static_cast<int>(keywords.size());
-                same_flushes = feed.flushes();
-            } else {
-                minimal_hits = static_cast<int>(keywords.size());
+    // 1. CPU per second of audio. All three ways run on one core (the worker inherits this thread's
+    // affinity), so that the hand-over to the worker does not move the work to another core's
+    // caches.
+    int pinned = -1;
+    {
+        const int cpu = sched_getcpu();
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        if (cpu >= 0) {
+            CPU_SET(cpu, &set);
+            if (sched_setaffinity(0, sizeof set, &set) == 0) {
+                pinned = cpu;
             }
         }
-        loop_ms.push_back(round_ms[0]);
-        same_ms.push_back(round_ms[1]);
-        minimal_ms.push_back(round_ms[2]);
-        ratio_same.push_back(round_ms[0] / round_ms[1]);
-        ratio_minimal.push_back(round_ms[0] / round_ms[2]);
+    }
+    std::vector<double> loop_ms, minimal_ms, same_ms, ratio_same, ratio_minimal;
+    std::vector<double> loop_wall, same_wall;  // ms per 100 ms buffer
+    std::vector<double> handed_ms, ratio_handed;
+    int loop_wakes = 0, minimal_hits = 0, same_hits = 0, same_flushes = 0;
+    // The three ways take each buffer in turn (in a rotating order), so that whatever else the
+    // machine does at that moment weighs on all three alike.
+    for (int r = 0; r < rounds; ++r) {
+        Listening listening(spotter);
+        bench::DirectFeed same(spotter, bench::DirectFeed::Mode::SameWork);
+        bench::DirectFeed minimal(spotter, bench::DirectFeed::Mode::Minimal);
+        HandedFeed handed(spotter);
+        std::vector<std::string> same_keywords, minimal_keywords;
+        double ms[4] = {0, 0, 0, 0};
+        double wall[4] = {0, 0, 0, 0};
+        for (std::size_t k = 0; k < buffers.size(); ++k) {
+            const std::string& buffer = buffers[k];
+            for (std::size_t step = 0; step < 4; ++step) {
+                const std::size_t way = (k + step) % 4;
+                const double wall_start = bench::WallMs();
+                if (way == 0) {
+                    const double start = listening.WorkerCpuMs();
+                    listening.Feed(buffer);
+                    ms[0] += listening.WorkerCpuMs() - start;
+                } else if (way == 3) {
+                    const double start = handed.CpuMs();
+                    handed.Feed(buffer);
+                    ms[3] += handed.CpuMs() - start;
+                } else {
+                    const double start = bench::ThreadCpuMs();
+                    if (way == 1) {
+                        same.Feed(buffer.data(), buffer.size(), same_keywords);
+                    } else {
+                        minimal.Feed(buffer.data(), buffer.size(), minimal_keywords);
+                    }
+                    ms[way] += bench::ThreadCpuMs() - start;
+                }
+                wall[way] += bench::WallMs() - wall_start;
+            }
+        }
+        loop_ms.push_back(ms[0] / audio_s);
+        same_ms.push_back(ms[1] / audio_s);
+        minimal_ms.push_back(ms[2] / audio_s);
+        ratio_same.push_back(ms[0] / ms[1]);
+        ratio_minimal.push_back(ms[0] / ms[2]);
+        handed_ms.push_back(ms[3] / audio_s);
+        ratio_handed.push_back(ms[0] / ms[3]);
+        loop_wall.push_back(wall[0] / buffers.size());
+        same_wall.push_back(wall[1] / buffers.size());
+        loop_wakes = listening.wakes();
+        same_hits = static_cast<int>(same_keywords.size());
+        minimal_hits = static_cast<int>(minimal_keywords.size());
+        same_flushes = same.flushes();
     }
     const Stats loop = bench::Summarise(loop_ms);
     const Stats minimal = bench::Summarise(minimal_ms);
@@ -158,12 +229,14 @@ int main(int argc, char** argv) {
     std::printf(
         "CPU time per second of audio (%.0f s of audio x %d rounds, fed as fast as\n"
         "consumed; detections per round: loop %d, direct same work %d, direct minimal %d;\n"
-        "flushes per round: %d)\n",
-        audio_s, rounds, loop_wakes, same_hits, minimal_hits, same_flushes);
+        "flushes per round: %d; %s)\n",
+        audio_s, rounds, loop_wakes, same_hits, minimal_hits, same_flushes,
+        pinned >= 0 ? "all on one core" : "not pinned to a core");
     std::printf("  %-44s %7s  %7s  %7s\n", "ms CPU per s of audio", "median", "min", "max");
     PrintRow("library loop (worker thread)", loop);
     PrintRow("engine directly, same work (gate, flushes)", same);
     PrintRow("engine directly, minimal (reset on hit)", minimal);
+    PrintRow("engine directly, same work, handed over", bench::Summarise(handed_ms));
     const Stats rs = bench::Summarise(ratio_same);
     const Stats rm = bench::Summarise(ratio_minimal);
     bench::Summary("cpu_loop_ms_per_s", loop.median);
@@ -185,6 +258,12 @@ int main(int argc, char** argv) {
         "  ratio loop / direct minimal, per round     median %.3f (%+.1f%%), min %.3f, "
         "max %.3f\n",
         rm.median, 100.0 * (rm.median - 1), rm.min, rm.max);
+    const Stats rh = bench::Summarise(ratio_handed);
+    bench::Summary("cpu_ratio_handed", rh.median);
+    std::printf(
+        "  ratio loop / same work handed over, per round  median %.3f (%+.1f%%), "
+        "min %.3f, max %.3f\n",
+        rh.median, 100.0 * (rh.median - 1), rh.min, rh.max);
 
     std::printf(
         "  wall time per 100 ms buffer, median: loop %.3f ms (hand-over between threads\n"

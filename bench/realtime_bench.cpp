@@ -156,8 +156,11 @@ class RealTimeWriter {
 struct RunResult {
     std::vector<double> latency_ms;  // per utterance, library; -1 when not detected
     int detected = 0, extra_wakes = 0, starved = 0, trouble = 0, late_writes = 0;
-    long rss_kib = 0;
     double worker_cpu_ms = 0;
+    // The engine fed directly on a thread of its own, the same buffers at the same moments as the
+    // writer hands them to PulseAudio (when a spotter is given): wall-clock latency and CPU.
+    std::vector<double> direct_latency_ms;
+    double direct_cpu_ms = 0;
 };
 
 // Latencies of the engine alone: the audio in 100 ms chunks, a detection known after the chunk
@@ -188,8 +191,36 @@ std::vector<double> EngineAlone(const SherpaOnnxKeywordSpotter* spotter, const s
     return latencies;
 }
 
+// The engine alone at real time: buffer k is fed at start + (k + 1) * 100 ms, when the writer
+// hands the same bytes to PulseAudio.
+void DirectAtRealTime(const SherpaOnnxKeywordSpotter* spotter, const std::string& audio,
+                      const std::vector<Utterance>& utterances, Clock::time_point start,
+                      RunResult* result) {
+    result->direct_latency_ms.assign(utterances.size(), -1);
+    bench::DirectFeed feed(spotter, bench::DirectFeed::Mode::SameWork);
+    const std::vector<std::string> buffers = bench::Buffers(audio);
+    const double cpu_start = bench::ThreadCpuMs();
+    std::size_t u = 0;
+    for (std::size_t k = 0; k < buffers.size(); ++k) {
+        std::this_thread::sleep_until(start + (k + 1) * 100ms);
+        std::vector<std::string> keywords;
+        feed.Feed(buffers[k].data(), buffers[k].size(), keywords);
+        const std::size_t end_sample = (k + 1) * bench::kBufferSamples;
+        while (u + 1 < utterances.size() && utterances[u + 1].start < end_sample) {
+            ++u;
+        }
+        if (!keywords.empty() && result->direct_latency_ms[u] < 0) {
+            const double at = std::chrono::duration<double>(Clock::now() - start).count() * 16000;
+            result->direct_latency_ms[u] =
+                (at - static_cast<double>(utterances[u].keyword_end)) / 16.0;
+        }
+    }
+    result->direct_cpu_ms = bench::ThreadCpuMs() - cpu_start;
+}
+
 RunResult ListenAtRealTime(kelmor& engine, const audio_env::PulseServer& server,
-                           const std::string& audio, const std::vector<Utterance>& utterances) {
+                           const std::string& audio, const std::vector<Utterance>& utterances,
+                           const SherpaOnnxKeywordSpotter* direct_spotter) {
     RunResult result;
     result.latency_ms.assign(utterances.size(), -1);
     std::mutex mutex;
@@ -207,12 +238,19 @@ RunResult ListenAtRealTime(kelmor& engine, const audio_env::PulseServer& server,
     const double cpu_before = bench::OtherThreadCpuMs(engine.worker.native_handle());
     const auto start = Clock::now() + 200ms;
     {
+        std::thread direct;
+        if (direct_spotter != nullptr) {
+            direct = std::thread(DirectAtRealTime, direct_spotter, std::cref(audio),
+                                 std::cref(utterances), start, &result);
+        }
         RealTimeWriter writer(server.fifo(), audio, start);
         while (!writer.done()) {
             std::this_thread::sleep_for(50ms);
         }
         std::this_thread::sleep_for(1500ms);
-        result.rss_kib = bench::RssKib();
+        if (direct.joinable()) {
+            direct.join();
+        }
         result.late_writes = writer.late_writes();
         result.worker_cpu_ms = bench::OtherThreadCpuMs(engine.worker.native_handle()) - cpu_before;
         engine.close_listen_voice();
@@ -338,19 +376,6 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    // The engine alone on the same audio.
-    const SherpaOnnxKeywordSpotter* spotter =
-        bench::MakeSpotter(files, bench::kFixedScore, bench::kFixedThreshold);
-    if (spotter == nullptr) {
-        std::printf("realtime bench: the engine refused the model, skipped\n");
-        return 0;
-    }
-    const std::vector<double> engine_minimal =
-        EngineAlone(spotter, audio, utterances, bench::DirectFeed::Mode::Minimal);
-    const std::vector<double> engine_same =
-        EngineAlone(spotter, audio, utterances, bench::DirectFeed::Mode::SameWork);
-    SherpaOnnxDestroyKeywordSpotter(spotter);
-
     // The library: its own initialisation from the model laid out beside it.
     audio_env::PulseServer server(dir.path());
     if (!server.Start()) {
@@ -370,27 +395,62 @@ int main(int argc, char** argv) {
     const double init_ms = bench::WallMs() - init_start;
     const long rss_init = bench::RssKib();
 
+    // Resident memory while listening, before this program makes spotters of its own: 20 s of
+    // the speech at real time.
+    long rss_listening = 0;
+    {
+        engine.open_listen_voice();
+        RealTimeWriter writer(server.fifo(), audio.substr(0, 20 * 32000), Clock::now());
+        while (!writer.done()) {
+            std::this_thread::sleep_for(50ms);
+        }
+        rss_listening = bench::RssKib();
+        engine.close_listen_voice();
+    }
+
+    // The engine alone on the same audio.
+    const SherpaOnnxKeywordSpotter* spotter =
+        bench::MakeSpotter(files, bench::kFixedScore, bench::kFixedThreshold);
+    if (spotter == nullptr) {
+        std::printf("realtime bench: the engine refused the model, skipped\n");
+        return 0;
+    }
+    const std::vector<double> engine_minimal =
+        EngineAlone(spotter, audio, utterances, bench::DirectFeed::Mode::Minimal);
+    const std::vector<double> engine_same =
+        EngineAlone(spotter, audio, utterances, bench::DirectFeed::Mode::SameWork);
+
     const double audio_s = static_cast<double>(audio.size()) / 32000;
     RunResult idle, loaded;
     if (latency) {
         std::printf("keyword end to wake callback, %zu utterances (%.0f s of audio at real time)\n",
                     utterances.size(), audio_s);
-        idle = ListenAtRealTime(engine, server, audio, utterances);
+        idle = ListenAtRealTime(engine, server, audio, utterances, spotter);
         if (busy) {
             const pid_t spinner = StartBusyCore();
-            loaded = ListenAtRealTime(engine, server, audio, utterances);
+            loaded = ListenAtRealTime(engine, server, audio, utterances, nullptr);
             StopBusyCore(spinner);
         }
         std::printf("  %-40s %7s %7s %7s %7s %7s  %s\n", "ms", "median", "p10", "p90", "min", "max",
                     "detected");
         PrintLatency("engine alone, minimal (reset on hit)", engine_minimal);
         PrintLatency("engine alone, same work (gate, flushes)", engine_same);
+        PrintLatency("engine alone at real time, same work", idle.direct_latency_ms);
         PrintLatency("library, real-time ALSA capture", idle.latency_ms);
         if (busy) {
             PrintLatency("library, one core kept busy", loaded.latency_ms);
         }
         const Stats vs_same = bench::Summarise(Paired(idle.latency_ms, engine_same));
         const Stats vs_minimal = bench::Summarise(Paired(idle.latency_ms, engine_minimal));
+        const Stats vs_direct = bench::Summarise(Paired(idle.latency_ms, idle.direct_latency_ms));
+        std::printf(
+            "  library minus engine alone at real time, same utterance: median %.0f ms "
+            "(p90 %.0f, max %.0f, n %zu)\n",
+            vs_direct.median, vs_direct.p90, vs_direct.max, vs_direct.n);
+        bench::Summary("latency_engine_realtime_ms",
+                       bench::Summarise(Detected(idle.direct_latency_ms)).median);
+        bench::Summary("latency_paired_realtime_ms", vs_direct.median);
+        bench::Summary("latency_paired_realtime_p90_ms", vs_direct.p90);
         std::printf(
             "  library minus engine alone, same utterance: median %.0f ms (p90 %.0f, n %zu)"
             " against same work; median %.0f ms (p90 %.0f, n %zu) against minimal\n",
@@ -413,8 +473,12 @@ int main(int argc, char** argv) {
         if (busy) {
             std::printf(", with a busy core %d", loaded.extra_wakes);
         }
-        std::printf("\n  worker CPU while listening: %.2f ms per s of audio\n",
-                    idle.worker_cpu_ms / (audio_s + 1.5));
+        std::printf(
+            "\n  CPU at real time: library worker %.2f ms per s of audio, engine alone "
+            "(same work, own thread) %.2f ms per s\n",
+            idle.worker_cpu_ms / (audio_s + 1.5), idle.direct_cpu_ms / audio_s);
+        bench::Summary("cpu_realtime_loop_ms_per_s", idle.worker_cpu_ms / (audio_s + 1.5));
+        bench::Summary("cpu_realtime_direct_ms_per_s", idle.direct_cpu_ms / audio_s);
 
         bench::Summary("lost_audio_s", audio_s);
         bench::Summary("starved_idle", idle.starved);
@@ -494,11 +558,10 @@ int main(int argc, char** argv) {
     std::printf("  resident before init / after init        %7.1f / %.1f MiB\n",
                 rss_before / 1024.0, rss_init / 1024.0);
     bench::Summary("init_ms", init_ms);
-    if (latency) {
-        bench::Summary("rss_real_listening_mib", idle.rss_kib / 1024.0);
-        std::printf("  resident while listening (end of run)    %7.1f MiB\n",
-                    idle.rss_kib / 1024.0);
-    }
+    bench::Summary("rss_real_listening_mib", rss_listening / 1024.0);
+    bench::Summary("rss_real_listening_added_mib", (rss_listening - rss_init) / 1024.0);
+    std::printf("  resident while listening (20 s of speech) %6.1f MiB\n", rss_listening / 1024.0);
+    SherpaOnnxDestroyKeywordSpotter(spotter);
     Logger::instance().set_callback(nullptr, nullptr);
     return 0;
 }

@@ -47,7 +47,7 @@ mkdir -p "$runs"
     for t in -2 0.1 0.2 0.3 0.5; do
         echo "engine-s1.5-t$t $bin/kelmor-eval engine $corpus $runs/engine-s1.5-t$t.tsv --score 1.5 --threshold $t"
     done
-    for s in 1.0 2.0 3.0; do
+    for s in 1.0 2.0 3.0 4.0; do
         echo "engine-s$s-t-2 $bin/kelmor-eval engine $corpus $runs/engine-s$s-t-2.tsv --score $s --threshold -2"
     done
     for t in 1e-10 1e-20 1e-30 1e-40; do

@@ -9,7 +9,8 @@ whole 100 ms buffers.
 Writes OUT/manifest.tsv, one line per file:
   id  file  kind  keyword  voice  seconds  keyword_end
 kind is keyword (the phrase alone), sentence (inside a sentence), noisy20/noisy10/noisy5 (the
-phrase alone mixed with noise at that SNR), speech (non-keyword speech), noise or silence.
+phrase alone mixed with noise at that SNR), speech (non-keyword speech), nearmiss (a phrase that
+sounds like a keyword), noise or silence.
 keyword_end is the end of the spoken phrase in seconds from the file's start (-1 when unknown).
 
 Deterministic: the same packages give the same corpus. Reruns reuse OUT when its stamp matches.
@@ -28,7 +29,7 @@ import subprocess
 import sys
 import tempfile
 
-VERSION = "kelmor-eval-corpus 1"
+VERSION = "kelmor-eval-corpus 2"
 RATE = 16000
 BUFFER = 1600  # samples in one 100 ms buffer
 
@@ -49,6 +50,11 @@ SENTENCES = [
 SENTENCE_VOICES = [("espeak", "en-us", 160), ("espeak", "en-us+f2", 150),
                    ("espeak", "en-gb-x-rp", 170), ("espeak", "en-us+m3", 175),
                    ("flite", "slt", 0)]
+# Phrases that sound like a keyword or hold part of one; none is a keyword.
+NEAR_MISSES = ["hey computing is fun", "hey jar of peas", "hello word", "yellow world",
+               "hey commuter", "hey Travis", "hey Marvin", "hello whirled", "hey jars of jam",
+               "say computer", "jarvis", "hello", "computer", "the world", "hey there",
+               "hello there world"]
 NOISE_COLOURS = ["pink", "white", "brown"]
 SNRS = [20, 10, 5]
 LICENCES = ["Apache-2.0", "Artistic", "BSD", "CC0-1.0", "GFDL-1.3", "GPL-2", "GPL-3", "LGPL-2.1",
@@ -263,6 +269,13 @@ def main():
         print("corpus: %d sentences with a keyword" % len(jobs), flush=True)
         for (name, label), samples in zip(labels, pool.map(job_sentence, jobs)):
             write("sentence", name, label, samples, -1)
+
+        # Near misses.
+        jobs = [(engine, voice, speed, text, tmp) for text in NEAR_MISSES
+                for engine, voice, speed in SENTENCE_VOICES]
+        print("corpus: %d near-miss phrases" % len(jobs), flush=True)
+        for job, samples in zip(jobs, pool.map(job_sentence, jobs)):
+            write("nearmiss", "-", voice_label(*job[:3]), samples, -1)
 
         # Non-keyword speech: licence texts, 12 sentences a file, voices in turn.
         sentences = licence_sentences()

@@ -20,7 +20,8 @@ KEYWORDS = ["HEY_JARVIS", "HELLO_WORLD", "HEY_COMPUTER"]
 POSITIVE_KINDS = ["keyword", "sentence", "noisy20", "noisy10", "noisy5"]
 KIND_TITLES = {"keyword": "alone", "sentence": "in a sentence", "noisy20": "20 dB SNR",
                "noisy10": "10 dB SNR", "noisy5": "5 dB SNR"}
-NEGATIVE_KINDS = ["speech", "noise", "silence"]
+NEGATIVE_KINDS = ["speech", "noise", "silence"]  # false alarms per hour are counted on these
+NEAR_KIND = "nearmiss"
 FIXED = (1.5, -2.0)
 
 
@@ -63,9 +64,19 @@ class Result:
         self.false_by_kind = collections.Counter()  # kind of negative audio
         self.confusions = collections.Counter()  # keyword fired in another's positives
         self.latency = collections.defaultdict(list)  # keyword -> seconds
+        self.near_total = 0
+        self.near_hit_files = 0
+        self.near_hits = collections.Counter()  # keyword -> hits on near-miss phrases
         for r in manifest:
             found = by_file.get(r["id"], [])
             kind, keyword = r["kind"], r["keyword"]
+            if kind == NEAR_KIND:
+                self.near_total += 1
+                if found:
+                    self.near_hit_files += 1
+                    for k, _ in found:
+                        self.near_hits[k] += 1
+                continue
             if kind in NEGATIVE_KINDS:
                 for k, _ in found:
                     self.false_alarms[k] += 1
@@ -139,13 +150,16 @@ def main():
       "flite and sox):\n")
     w("| part | files | minutes |")
     w("|---|---:|---:|")
-    for kind in POSITIVE_KINDS + NEGATIVE_KINDS:
+    for kind in POSITIVE_KINDS + [NEAR_KIND] + NEGATIVE_KINDS:
         title = KIND_TITLES.get(kind, {"speech": "non-keyword speech", "noise": "noise",
-                                       "silence": "silence"}.get(kind))
+                                       "silence": "silence",
+                                       NEAR_KIND: "near-miss phrases"}.get(kind))
         w("| %s | %d | %.1f |" % (title, counts[kind], 60 * hours[kind]))
     neg_hours = sum(hours[k] for k in NEGATIVE_KINDS)
     w("\nFalse alarms are counted on the %.2f h of non-keyword speech, noise and silence and "
-      "given per hour of that audio.\n" % neg_hours)
+      "given per hour of that audio. The near-miss phrases (\"hey computing is fun\", "
+      "\"hello word\", \"jarvis\", ...) are counted apart: clips with a detection, of all.\n"
+      % neg_hours)
 
     if library:
         w("## The library, fixed settings (score 1.5, threshold -2.0, 8 paths)\n")
@@ -154,15 +168,17 @@ def main():
           "in audio time (keyword alone and in noise; the real-time figure, with capture, is "
           "`kelmor-realtime-bench`'s).\n")
         w("| keyword | " + " | ".join(KIND_TITLES[k] for k in POSITIVE_KINDS) +
-          " | all | false alarms / h | wrong-keyword hits | latency median (p90) ms |")
-        w("|---|" + "---:|" * (len(POSITIVE_KINDS) + 4))
+          " | all | false alarms / h | near-miss hits | wrong-keyword hits "
+          "| latency median (p90) ms |")
+        w("|---|" + "---:|" * (len(POSITIVE_KINDS) + 5))
         for k in KEYWORDS + [None]:
             cells = [pct(library.rate(k, [kind])) for kind in POSITIVE_KINDS]
             lat = library.latency[k] if k else library.all_latencies()
             conf = library.confusions[k] if k else sum(library.confusions.values())
-            w("| %s | %s | %s | %.1f | %d | %s (%s) |" % (
+            near = library.near_hits[k] if k else library.near_hit_files
+            w("| %s | %s | %s | %.1f | %d | %d | %s (%s) |" % (
                 k or "**all**", " | ".join(cells), pct(library.rate(k)),
-                library.fa_per_hour(k), conf, ms(lat), ms(lat, 0.9)))
+                library.fa_per_hour(k), near, conf, ms(lat), ms(lat, 0.9)))
         w("\nFalse alarms by kind of audio: " + ", ".join(
             "%s %d" % (kind, library.false_by_kind[kind]) for kind in NEGATIVE_KINDS) +
           ". CPU: %.1f ms per second of audio.\n" % library.cpu_per_s)
@@ -171,31 +187,32 @@ def main():
         w("## The engine directly, over its settings\n")
         w("Fed as the library feeds it (same gate and flushes). The fixed settings are marked.\n")
         w("| score | threshold | detection (all) | alone | sentence | 20 dB | 10 dB | 5 dB "
-          "| false alarms / h | CPU ms per s |")
-        w("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
+          "| false alarms / h | near-miss clips hit | CPU ms per s |")
+        w("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
         for (score, threshold), r in sorted(engines.items()):
             mark = " **(fixed)**" if (score, threshold) == FIXED else ""
-            w("| %g | %g%s | %s | %s | %.1f | %.1f |" % (
+            w("| %g | %g%s | %s | %s | %.1f | %d/%d | %.1f |" % (
                 score, threshold, mark, pct(r.rate()),
                 " | ".join(pct(r.rate(None, [kind])) for kind in POSITIVE_KINDS),
-                r.fa_per_hour(), r.cpu_per_s))
+                r.fa_per_hour(), r.near_hit_files, r.near_total, r.cpu_per_s))
         w("")
 
     if sphinx:
         w("## Side by side with PocketSphinx\n")
         w("PocketSphinx 5prealpha (Debian 12), keyphrase spotting with the en-us acoustic model "
           "and the CMU dictionary, one threshold for all three phrases.\n")
-        w("| system | " + " | ".join(KEYWORDS) + " | all | false alarms / h | CPU ms per s |")
-        w("|---|" + "---:|" * (len(KEYWORDS) + 3))
+        w("| system | " + " | ".join(KEYWORDS) + " | all | false alarms / h "
+          "| near-miss clips hit | CPU ms per s |")
+        w("|---|" + "---:|" * (len(KEYWORDS) + 4))
         rows = []
         if library:
             rows.append(("Kelmor (library, fixed settings)", library))
         for threshold, r in sphinx:
             rows.append(("PocketSphinx, kws threshold %s" % r.meta["threshold"], r))
         for name, r in rows:
-            w("| %s | %s | %s | %.1f | %.1f |" % (
+            w("| %s | %s | %s | %.1f | %d/%d | %.1f |" % (
                 name, " | ".join(pct(r.rate(k)) for k in KEYWORDS), pct(r.rate()),
-                r.fa_per_hour(), r.cpu_per_s))
+                r.fa_per_hour(), r.near_hit_files, r.near_total, r.cpu_per_s))
         w("")
         w("By condition (all keywords):\n")
         w("| system | " + " | ".join(KIND_TITLES[k] for k in POSITIVE_KINDS) + " |")
@@ -210,41 +227,68 @@ def main():
     with open(os.path.join(out, "report.md"), "w") as f:
         f.write("\n".join(lines) + "\n")
 
-    # Curve: detection rate against false alarms per hour.
-    data = os.path.join(out, "curve.dat")
-    with open(data, "w") as f:
-        f.write("# threshold sweep at score 1.5\n")
+    # Curves: detection rate and false alarms over the engine's threshold and score, and the
+    # detection / false-alarm plane with PocketSphinx.
+    thr = os.path.join(out, "threshold.dat")
+    with open(thr, "w") as f:
         for (score, threshold), r in sorted(engines.items(), key=lambda x: x[0][1]):
             if score == FIXED[0]:
-                f.write("%g %g \"t %g\"\n" % (r.fa_per_hour(), 100 * r.rate(), threshold))
-        f.write("\n\n# score sweep at threshold -2\n")
+                # A negative threshold turns the confidence gate off, as 0 would: drawn at 0.
+                f.write("%g %g %g %d\n" % (max(threshold, 0.0), 100 * r.rate(), r.fa_per_hour(),
+                                           (score, threshold) == FIXED))
+    sco = os.path.join(out, "score.dat")
+    with open(sco, "w") as f:
         for (score, threshold), r in sorted(engines.items()):
             if threshold == FIXED[1]:
-                f.write("%g %g \"s %g\"\n" % (r.fa_per_hour(), 100 * r.rate(), score))
-        f.write("\n\n# library, fixed settings\n")
-        if library:
-            f.write("%g %g \"library\"\n" % (library.fa_per_hour(), 100 * library.rate()))
-        f.write("\n\n# pocketsphinx\n")
+                f.write("%g %g %g %d\n" % (score, 100 * r.rate(), r.fa_per_hour(),
+                                           (score, threshold) == FIXED))
+    plane = os.path.join(out, "plane.dat")
+    with open(plane, "w") as f:
         for threshold, r in sphinx:
             f.write("%g %g \"%s\"\n" % (r.fa_per_hour(), 100 * r.rate(), r.meta["threshold"]))
+        f.write("\n\n")
+        for (score, threshold), r in sorted(engines.items()):
+            f.write("%g %g \"s%g t%g\"\n" % (r.fa_per_hour(), 100 * r.rate(), score, threshold))
+        f.write("\n\n")
+        if library:
+            f.write("%g %g \"library\"\n" % (library.fa_per_hour(), 100 * library.rate()))
     gnuplot("""
-set terminal pngcairo noenhanced size 760,480 font "sans,10"
+set terminal pngcairo noenhanced size 1150,400 font "sans,9"
 set output "%s"
-set title "Detection rate against false alarms (all keywords, all conditions)"
-set xlabel "false alarms per hour"
-set ylabel "detected keywords (%%)"
-set yrange [0:100]
-set xrange [-0.5:*]
+set multiplot layout 1,3
 set grid
+set yrange [0:100]
+set ylabel "detected keywords (%%, all conditions)"
+set y2label "false alarms per hour"
+set y2range [0:*]
+set y2tics
+set ytics nomirror
+set key top right
+set title "engine: keywords_threshold (score 1.5)"
+set xlabel "keywords_threshold (-2.0, gate off, drawn at 0)"
+set xrange [-0.05:0.55]
+plot "%s" using 1:2 with linespoints pt 7 title "detected", \\
+     "" using 1:3 axes x1y2 with linespoints pt 6 dt 2 title "false alarms / h", \\
+     "" using ($4 > 0 ? $1 : 1/0):2 with points pt 9 ps 2.5 lc rgb "black" title "fixed settings"
+set title "engine: keywords_score (threshold -2.0)"
+set xlabel "keywords_score"
+set xrange [0.8:4.2]
+plot "%s" using 1:2 with linespoints pt 7 title "detected", \\
+     "" using 1:3 axes x1y2 with linespoints pt 6 dt 2 title "false alarms / h", \\
+     "" using ($4 > 0 ? $1 : 1/0):2 with points pt 9 ps 2.5 lc rgb "black" title "fixed settings"
+unset y2label
+unset y2tics
+set ytics mirror
+set title "detection against false alarms"
+set xlabel "false alarms per hour (%.2f h of non-keyword audio)"
+set xrange [-1:*]
 set key bottom right
-plot "%s" index 0 using 1:2 with linespoints pt 7 title "engine, threshold sweep (score 1.5)", \\
-     "" index 0 using 1:2:3 with labels offset 1.8,-0.8 font ",8" notitle, \\
-     "" index 1 using 1:2 with linespoints pt 5 title "engine, score sweep (threshold -2.0)", \\
-     "" index 1 using 1:2:3 with labels offset 1.8,0.8 font ",8" notitle, \\
-     "" index 2 using 1:2 with points pt 9 ps 2.5 lc rgb "black" title "library, fixed settings", \\
-     "" index 3 using 1:2 with linespoints pt 13 title "PocketSphinx, kws threshold", \\
-     "" index 3 using 1:2:3 with labels offset 0,1 font ",8" notitle
-""" % (os.path.join(out, "curve.png"), data))
+plot "%s" index 0 using 1:2 with linespoints pt 13 title "PocketSphinx (kws threshold)", \\
+     "" index 0 using 1:2:3 with labels offset 0,1 font ",8" notitle, \\
+     "" index 1 using 1:2 with points pt 7 title "sherpa-onnx engine (all settings)", \\
+     "" index 2 using 1:2 with points pt 9 ps 2.5 lc rgb "black" title "library, fixed settings"
+unset multiplot
+""" % (os.path.join(out, "curve.png"), thr, sco, neg_hours, plane))
 
     # Latency histogram of the library, 50 ms bins, per keyword.
     if library:
