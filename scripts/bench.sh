@@ -77,6 +77,9 @@ if "cpu_ratio_same" in v:
                      100 * (v["cpu_ratio_same_max"] - 1), get("cpu_loop_ms_per_s", "%.2f"),
                      get("cpu_same_ms_per_s", "%.2f")),
                  "within 3%", met(r <= 1.03)))
+    if "cpu_ratio_handed" in v:
+        rows.append(("CPU per s of audio, loop / engine same work handed to a thread like the loop",
+                     "%+.1f%%" % (100 * (v["cpu_ratio_handed"] - 1)), "(reported)", ""))
     rows.append(("CPU per s of audio, loop / engine directly (minimal, as designed)",
                  "%+.1f%%; %s ms" % (100 * (v["cpu_ratio_minimal"] - 1),
                                      get("cpu_minimal_ms_per_s", "%.2f")), "(reported)", ""))
@@ -87,6 +90,15 @@ if "latency_paired_same_ms" in v:
                      get("latency_library_ms", "%.0f"), get("latency_engine_same_ms", "%.0f"), d,
                      v["latency_detected"], v["latency_utterances"]),
                  "within 150 ms", met(d <= 150)))
+if "cpu_realtime_loop_ms_per_s" in v:
+    rows.append(("CPU per s of audio at real time: library worker / engine alone on its thread",
+                 "%s / %s ms" % (get("cpu_realtime_loop_ms_per_s", "%.2f"),
+                                 get("cpu_realtime_direct_ms_per_s", "%.2f")), "(reported)", ""))
+if "latency_paired_realtime_ms" in v:
+    rows.append(("keyword end to wake callback: library minus engine alone at real time",
+                 "median %+.0f ms, p90 %+.0f ms (same utterances)" % (
+                     v["latency_paired_realtime_ms"], v["latency_paired_realtime_p90_ms"]),
+                 "within 150 ms", met(v["latency_paired_realtime_ms"] <= 150)))
 if "close_p99_ms" in v:
     rows.append(("CloseListenVoice while listening, p99",
                  "%s ms (median %s, max %s, %d cycles)" % (
