@@ -36,6 +36,8 @@ void kelmor::close_listen_voice() {
 void kelmor::stop_worker() {
     running.exchange(false);
     if (worker.joinable()) {
+        // The worker may be waiting for the next buffer; it leaves as soon as its wait ends.
+        platform::InterruptCaptureWaits();
         worker.join();
     }
 }

@@ -33,4 +33,9 @@ std::uint32_t WaveInClose(WaveInHandle wave_in);
 
 std::uint32_t WaitForEvent(EventHandle event, std::uint32_t timeout_ms);
 
+// Ends every wait on a capture event of this process that is under way, as if the event had been
+// signalled or the time-out had passed, so that a stopping worker need not sit out its time-out.
+// Safe at any time, also while another thread creates, waits on or closes an event.
+void InterruptCaptureWaits();
+
 }  // namespace platform

@@ -43,6 +43,7 @@ struct WaveState {
     int open_devices = 0;
     int open_events = 0;
     int adds_since_open = 0;
+    int interrupted_waits = 0;  // waits that InterruptCaptureWaits ended
 };
 
 // Direct access; only while no worker runs.

@@ -21,6 +21,7 @@ struct Device {
     WaveState state;
     std::deque<platform::WaveHeader*> queue;
     bool signalled = false;
+    bool interrupted = false;
     int waiters = 0;  // threads inside WaitForEvent
 };
 
@@ -130,6 +131,7 @@ void ResetWave() {
     D().state = WaveState();
     D().queue.clear();
     D().signalled = false;
+    D().interrupted = false;
     D().waiters = 0;
 }
 
@@ -265,9 +267,14 @@ std::uint32_t WaitForEvent(EventHandle, std::uint32_t timeout_ms) {
     ++D().waiters;
     D().changed.notify_all();
     D().changed.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&s] {
-        return D().signalled || s.wait_result != 0 || s.unplug_error != 0;
+        return D().signalled || s.wait_result != 0 || s.unplug_error != 0 || D().interrupted;
     });
     --D().waiters;
+    if (D().interrupted) {
+        D().interrupted = false;
+        ++s.interrupted_waits;
+        return kWaitTimeout;
+    }
     if (s.wait_result != 0) {
         const std::uint32_t result = s.wait_result;
         s.wait_result = 0;
@@ -283,6 +290,14 @@ std::uint32_t WaitForEvent(EventHandle, std::uint32_t timeout_ms) {
         return kWaitObject0;
     }
     return kWaitTimeout;
+}
+
+void InterruptCaptureWaits() {
+    std::lock_guard<std::mutex> lock(D().mutex);
+    if (D().waiters > 0) {
+        D().interrupted = true;
+        D().changed.notify_all();
+    }
 }
 
 }  // namespace platform

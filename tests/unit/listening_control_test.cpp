@@ -52,6 +52,23 @@ TEST_F(ListeningTest, StartAndStop) {
     EXPECT_EQ(fake::Wave().open_events, 0);
 }
 
+TEST_F(ListeningTest, StopEndsTheWorkersWaitInsteadOfSittingOutItsTimeOut) {
+    engine->open_listen_voice();
+    ASSERT_TRUE(fake::WaitQueued(kelmor::kCaptureBufferCount));  // the worker waits for audio
+    engine->close_listen_voice();
+    EXPECT_EQ(fake::Wave().interrupted_waits, 1);
+    EXPECT_FALSE(engine->worker.joinable());
+    EXPECT_EQ(fake::Wave().open_events, 0);
+}
+
+TEST_F(ListeningTest, StopInterruptsNoWaitWhenNoWorkerRuns) {
+    engine->close_listen_voice();
+    engine->open_listen_voice();
+    ASSERT_TRUE(fake::WaitQueued(kelmor::kCaptureBufferCount));
+    EXPECT_EQ(fake::Wave().interrupted_waits, 0);
+    engine->close_listen_voice();
+}
+
 TEST_F(ListeningTest, StartWhileListeningRestartsWithExactlyOneWorker) {
     engine->open_listen_voice();
     ASSERT_TRUE(log.WaitFor("mainLoop thread started"));

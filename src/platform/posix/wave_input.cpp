@@ -37,6 +37,8 @@ struct Event {
     std::condition_variable changed;
     bool signalled = false;
     std::uint32_t failure = 0;  // set by a capture thread that hit a fatal error
+    int waiters = 0;            // threads inside WaitForEvent
+    bool interrupted = false;   // InterruptCaptureWaits ended the waits under way
 };
 
 struct WaveDevice {
@@ -70,6 +72,10 @@ constexpr int kPollMs = 50;
 constexpr std::uint32_t kWaitFailed = 0xFFFFFFFF;
 
 thread_local std::uint32_t t_last_error = 0;
+
+// Every live capture event, for InterruptCaptureWaits.
+std::mutex g_events_mutex;
+std::vector<Event*> g_events;
 
 // Times a capture thread came for the next buffer and found none queued (see
 // wave_input_stats.h).
@@ -269,12 +275,39 @@ EventHandle CreateCaptureEvent() {
     auto* event = new (std::nothrow) Event();
     if (event == nullptr) {
         t_last_error = ENOMEM;
+        return nullptr;
+    }
+    try {
+        std::lock_guard<std::mutex> lock(g_events_mutex);
+        g_events.push_back(event);
+    } catch (const std::bad_alloc&) {
+        delete event;
+        t_last_error = ENOMEM;
+        return nullptr;
     }
     return event;
 }
 
 void CloseEvent(EventHandle event) {
+    if (event == nullptr) {
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(g_events_mutex);
+        g_events.erase(std::remove(g_events.begin(), g_events.end(), event), g_events.end());
+    }
     delete event;
+}
+
+void InterruptCaptureWaits() {
+    std::lock_guard<std::mutex> lock(g_events_mutex);
+    for (Event* event : g_events) {
+        std::lock_guard<std::mutex> event_lock(event->mutex);
+        if (event->waiters > 0) {
+            event->interrupted = true;
+            event->changed.notify_all();
+        }
+    }
 }
 
 std::uint32_t LastError() {
@@ -427,8 +460,12 @@ std::uint32_t WaitForEvent(EventHandle event, std::uint32_t timeout_ms) {
         return kWaitFailed;
     }
     std::unique_lock<std::mutex> lock(event->mutex);
-    event->changed.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                            [event] { return event->signalled || event->failure != 0; });
+    ++event->waiters;
+    event->changed.wait_for(lock, std::chrono::milliseconds(timeout_ms), [event] {
+        return event->signalled || event->failure != 0 || event->interrupted;
+    });
+    --event->waiters;
+    event->interrupted = false;  // an interrupted wait answers as a time-out would
     // Buffers handed back before a failure are still delivered first.
     if (event->signalled) {
         event->signalled = false;

@@ -1,18 +1,54 @@
 // Windows: the multimedia wave-input interface with an event callback.
+#include <algorithm>
+#include <mutex>
+#include <new>
+#include <vector>
+
 #include "platform/wave_input.h"
 
 namespace platform {
+
+namespace {
+
+// Every live capture event, for InterruptCaptureWaits.
+std::mutex g_events_mutex;
+std::vector<EventHandle> g_events;
+
+}  // namespace
 
 std::uint32_t WaveInGetNumDevs() {
     return waveInGetNumDevs();
 }
 
 EventHandle CreateCaptureEvent() {
-    return CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    EventHandle event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (event != nullptr) {
+        try {
+            std::lock_guard<std::mutex> lock(g_events_mutex);
+            g_events.push_back(event);
+        } catch (const std::bad_alloc&) {
+            CloseHandle(event);
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return nullptr;
+        }
+    }
+    return event;
 }
 
 void CloseEvent(EventHandle event) {
+    {
+        std::lock_guard<std::mutex> lock(g_events_mutex);
+        g_events.erase(std::remove(g_events.begin(), g_events.end(), event), g_events.end());
+    }
     CloseHandle(event);
+}
+
+// A signalled event ends the wait; the loop then finds `running` cleared and leaves.
+void InterruptCaptureWaits() {
+    std::lock_guard<std::mutex> lock(g_events_mutex);
+    for (EventHandle event : g_events) {
+        SetEvent(event);
+    }
 }
 
 std::uint32_t LastError() {
