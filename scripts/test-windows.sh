@@ -25,6 +25,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
+mkdir -p "$WINEPREFIX"
 wineserver -p
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot -i >/dev/null 2>&1 || true
