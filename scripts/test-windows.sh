@@ -3,6 +3,8 @@
 #
 # Wine is kept fast with one persistent wineserver and one long-lived Wine process for the whole
 # run: without them each test pays for starting Wine's services again.
+#
+# Usage: scripts/test-windows.sh [CTEST_ARG...]   (for example -R Win32 to run some tests)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -26,7 +28,7 @@ cleanup() {
 trap cleanup EXIT
 
 mkdir -p "$WINEPREFIX"
-wineserver -p
+wineserver -p 2>/dev/null || true  # one may be left from an interrupted run
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot -i >/dev/null 2>&1 || true
 fi
@@ -34,5 +36,7 @@ rm -f "$keeper_fifo"
 mkfifo "$keeper_fifo"
 wine cmd <"$keeper_fifo" >/dev/null 2>&1 &
 exec 9>"$keeper_fifo"
+# Wait until Wine's services are up, so that no test pays for (or times out on) their start.
+wine cmd /c exit >/dev/null 2>&1 || true
 
-ctest --preset windows -j "$(nproc)"
+ctest --preset windows -j "$(nproc)" "$@"
