@@ -11,7 +11,7 @@ cd "$root"
 
 "$root/scripts/setup.sh" --windows
 cmake --preset windows >/dev/null
-cmake --build --preset windows
+cmake --build --preset windows --parallel "$(nproc)"
 
 build="$root/build/windows"
 export WINEPREFIX="$build/wineprefix"

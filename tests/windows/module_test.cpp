@@ -76,6 +76,31 @@ TEST(Win32ModuleTest, LoadedFromANonAsciiFolderTheLibraryFindsItselfAndItsModelF
               messages.end());
 }
 
+// A host that unloads the library without UninitKelmor (and while not listening) still gets the
+// engine object released, with its lines, during FreeLibrary.
+TEST(Win32ModuleTest, UnloadWithoutUninitReleasesTheEngine) {
+    const std::wstring folder = win32_test::ProgramFolder();
+    if (GetFileAttributesW((folder + L"\\sherpa-onnx\\kelmor_config.bin").c_str()) ==
+        INVALID_FILE_ATTRIBUTES) {
+        GTEST_SKIP() << "no model laid out beside kelmor.dll (the windows_model_layout test)";
+    }
+    const win32_test::PrivateTemp temp;
+    const win32_test::StdOutputAsPipe pipe;
+    const win32_test::DebugOutputCapture capture;
+    HMODULE module = LoadLibraryW((folder + L"\\kelmor.dll").c_str());
+    ASSERT_NE(module, nullptr) << GetLastError();
+    const std::vector<std::string> loaded = Messages(capture.Texts());
+    ASSERT_NE(std::find(loaded.begin(), loaded.end(), "kelmor init success"), loaded.end())
+        << ::testing::PrintToString(loaded);
+
+    ASSERT_NE(FreeLibrary(module), 0);
+    const std::vector<std::string> all = Messages(capture.Texts());
+    const std::vector<std::string> unloaded(all.begin() + static_cast<long>(loaded.size()),
+                                            all.end());
+    EXPECT_EQ(unloaded,
+              (std::vector<std::string>{"kelmor destructor", "kelmor resources released"}));
+}
+
 // A path longer than the buffer arrives cut to it (whether it is terminated then differs between
 // Windows and Wine; the library's buffer is zero-filled and one longer).
 TEST(Win32ModuleTest, ALongerPathIsCutToTheBuffer) {
