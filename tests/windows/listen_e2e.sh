@@ -4,10 +4,10 @@
 # audio driver from a private PulseAudio pipe source. Each keyword utterance must wake the host
 # once; other speech, noise and silence never.
 #
-# Wine's capture path drops stretches of about 100 ms when the machine is busy (a PulseAudio
-# client recording the same source beside it gets every sample), which can cost a keyword. So a
-# keyword run with too few wakes is tried again, up to three times; too many wakes, or any wake
-# on the other sounds, fail at once.
+# Wine's capture buffer holds about 100 ms, and a process starved for longer on a busy machine
+# loses audio (a PulseAudio client recording the same source beside it gets every sample), which
+# can cost a keyword. So a keyword run with too few wakes is tried again, up to three times; too
+# many wakes, or any wake on the other sounds, fail at once.
 #
 # Usage: listen_e2e.sh WINE DIST_BIN MODEL_FOLDER WORK_DIR
 #   DIST_BIN      the dist folder's bin/ (kelmor.dll, the engine DLLs, kelmor-listen.exe)

@@ -82,9 +82,9 @@ TEST(Win32WaveInputTest, BuffersComeBackFullInQueueOrderAndResetHandsBackTheRest
     ASSERT_EQ(taken, kBuffersToTake);
 
     // After whatever silence came before the ramp, the samples arrive in order: each one follows
-    // the one before, or lies ahead of it when audio was lost on the way (PulseAudio drops what
-    // a starved client does not fetch in time, which happens on a busy machine). Going back or
-    // repeating would be buffers out of order.
+    // the one before, or lies ahead of it when audio was lost on the way (Wine's capture buffer
+    // holds about 100 ms, and a process starved for longer on a busy machine loses audio). Going
+    // back or repeating would be buffers out of order.
     std::size_t start = 0;
     while (start < samples.size() && samples[start] == 0) {
         ++start;
