@@ -32,6 +32,12 @@ fake::EngineState& E() {
     return fake::Engine();
 }
 
+void Record(const char* call) {
+    if (E().record_calls) {
+        E().calls.push_back(call);
+    }
+}
+
 std::string Text(const char* text) {
     return text != nullptr ? text : "";
 }
@@ -58,7 +64,7 @@ extern "C" {
 
 const SherpaOnnxKeywordSpotter* SherpaOnnxCreateKeywordSpotter(
     const SherpaOnnxKeywordSpotterConfig* config) {
-    E().calls.push_back("CreateKeywordSpotter");
+    Record("CreateKeywordSpotter");
     E().config = *config;
     const SherpaOnnxOnlineModelConfig& model = config->model_config;
     E().encoder = Text(model.transducer.encoder);
@@ -83,7 +89,7 @@ const SherpaOnnxKeywordSpotter* SherpaOnnxCreateKeywordSpotter(
 }
 
 void SherpaOnnxDestroyKeywordSpotter(const SherpaOnnxKeywordSpotter* spotter) {
-    E().calls.push_back("DestroyKeywordSpotter");
+    Record("DestroyKeywordSpotter");
     if (spotter != nullptr) {
         --E().spotters;
         delete spotter;
@@ -92,7 +98,7 @@ void SherpaOnnxDestroyKeywordSpotter(const SherpaOnnxKeywordSpotter* spotter) {
 
 const SherpaOnnxOnlineStream* SherpaOnnxCreateKeywordStream(
     const SherpaOnnxKeywordSpotter* spotter) {
-    E().calls.push_back("CreateKeywordStream");
+    Record("CreateKeywordStream");
     if (spotter == nullptr || E().null_streams) {
         return nullptr;
     }
@@ -104,7 +110,7 @@ const SherpaOnnxOnlineStream* SherpaOnnxCreateKeywordStream(
 
 void SherpaOnnxOnlineStreamAcceptWaveform(const SherpaOnnxOnlineStream* stream, int32_t sample_rate,
                                           const float* samples, int32_t n) {
-    E().calls.push_back("OnlineStreamAcceptWaveform");
+    Record("OnlineStreamAcceptWaveform");
     if (stream == nullptr) {
         return;
     }
@@ -122,13 +128,13 @@ void SherpaOnnxOnlineStreamAcceptWaveform(const SherpaOnnxOnlineStream* stream, 
 
 int32_t SherpaOnnxIsKeywordStreamReady(const SherpaOnnxKeywordSpotter* spotter,
                                        const SherpaOnnxOnlineStream* stream) {
-    E().calls.push_back("IsKeywordStreamReady");
+    Record("IsKeywordStreamReady");
     return spotter != nullptr && stream != nullptr && stream->state.ready_steps > 0 ? 1 : 0;
 }
 
 void SherpaOnnxDecodeKeywordStream(const SherpaOnnxKeywordSpotter* spotter,
                                    const SherpaOnnxOnlineStream* stream) {
-    E().calls.push_back("DecodeKeywordStream");
+    Record("DecodeKeywordStream");
     if (spotter == nullptr || stream == nullptr) {
         return;
     }
@@ -142,7 +148,7 @@ void SherpaOnnxDecodeKeywordStream(const SherpaOnnxKeywordSpotter* spotter,
 
 const SherpaOnnxKeywordResult* SherpaOnnxGetKeywordResult(const SherpaOnnxKeywordSpotter* spotter,
                                                           const SherpaOnnxOnlineStream* stream) {
-    E().calls.push_back("GetKeywordResult");
+    Record("GetKeywordResult");
     if (spotter == nullptr || stream == nullptr) {
         return nullptr;
     }
@@ -159,7 +165,7 @@ const SherpaOnnxKeywordResult* SherpaOnnxGetKeywordResult(const SherpaOnnxKeywor
 }
 
 void SherpaOnnxDestroyKeywordResult(const SherpaOnnxKeywordResult* result) {
-    E().calls.push_back("DestroyKeywordResult");
+    Record("DestroyKeywordResult");
     if (result != nullptr) {
         --E().results;
         delete[] result->keyword;
@@ -168,7 +174,7 @@ void SherpaOnnxDestroyKeywordResult(const SherpaOnnxKeywordResult* result) {
 }
 
 void SherpaOnnxOnlineStreamInputFinished(const SherpaOnnxOnlineStream* stream) {
-    E().calls.push_back("OnlineStreamInputFinished");
+    Record("OnlineStreamInputFinished");
     if (stream != nullptr) {
         Mutable(stream)->state.input_finished = true;
         ++Mutable(stream)->state.ready_steps;
@@ -176,7 +182,7 @@ void SherpaOnnxOnlineStreamInputFinished(const SherpaOnnxOnlineStream* stream) {
 }
 
 void SherpaOnnxDestroyOnlineStream(const SherpaOnnxOnlineStream* stream) {
-    E().calls.push_back("DestroyOnlineStream");
+    Record("DestroyOnlineStream");
     if (stream != nullptr) {
         --E().streams;
         delete stream;
@@ -184,7 +190,7 @@ void SherpaOnnxDestroyOnlineStream(const SherpaOnnxOnlineStream* stream) {
 }
 
 const SherpaOnnxWave* SherpaOnnxReadWaveFromBinaryData(const char* data, int32_t n) {
-    E().calls.push_back("ReadWaveFromBinaryData");
+    Record("ReadWaveFromBinaryData");
     if (E().read_wave_null || data == nullptr || n < 44 || std::memcmp(data, "RIFF", 4) != 0 ||
         std::memcmp(data + 8, "WAVEfmt ", 8) != 0 || Le16(data + 20) != 1 ||
         Le16(data + 34) != 16 || std::memcmp(data + 36, "data", 4) != 0) {
@@ -211,7 +217,7 @@ const SherpaOnnxWave* SherpaOnnxReadWaveFromBinaryData(const char* data, int32_t
 }
 
 void SherpaOnnxFreeWave(const SherpaOnnxWave* wave) {
-    E().calls.push_back("FreeWave");
+    Record("FreeWave");
     if (wave != nullptr) {
         --E().waves;
         delete[] wave->samples;
@@ -220,7 +226,7 @@ void SherpaOnnxFreeWave(const SherpaOnnxWave* wave) {
 }
 
 const SherpaOnnxDisplay* SherpaOnnxCreateDisplay(int32_t max_word_per_line) {
-    E().calls.push_back("CreateDisplay");
+    Record("CreateDisplay");
     E().display_width = max_word_per_line;
     ++E().displays;
     auto* display = new SherpaOnnxDisplay();
@@ -229,7 +235,7 @@ const SherpaOnnxDisplay* SherpaOnnxCreateDisplay(int32_t max_word_per_line) {
 }
 
 void SherpaOnnxDestroyDisplay(const SherpaOnnxDisplay* display) {
-    E().calls.push_back("DestroyDisplay");
+    Record("DestroyDisplay");
     if (display != nullptr) {
         --E().displays;
         delete display;
