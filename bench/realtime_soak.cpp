@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "audio_env.h"
+#include "measure.h"
 
 namespace {
 
@@ -39,19 +40,6 @@ std::string WavData(const std::string& path) {
         at += 8 + size + (size & 1);
     }
     return std::string();
-}
-
-long ResidentKib(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string key;
-    while (status >> key) {
-        if (key == "VmRSS:") {
-            long value = 0;
-            status >> value;
-            return value;
-        }
-    }
-    return -1;
 }
 
 }  // namespace
@@ -131,7 +119,7 @@ int main(int argc, char** argv) {
                 }
                 std::this_thread::sleep_for(std::chrono::milliseconds(200));
             }
-            resident.push_back(ResidentKib(child));
+            resident.push_back(measure::ResidentKib(child));
         }
     });
     std::string out;

@@ -2,6 +2,7 @@
 #include <stdexcept>
 
 #include "fake_engine.h"
+#include "measure.h"
 
 namespace fake {
 
@@ -40,18 +41,6 @@ void Record(const char* call) {
 
 std::string Text(const char* text) {
     return text != nullptr ? text : "";
-}
-
-std::uint32_t Le32(const char* p) {
-    std::uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-
-std::uint16_t Le16(const char* p) {
-    std::uint16_t v;
-    std::memcpy(&v, p, 2);
-    return v;
 }
 
 SherpaOnnxOnlineStream* Mutable(const SherpaOnnxOnlineStream* stream) {
@@ -192,15 +181,15 @@ void SherpaOnnxDestroyOnlineStream(const SherpaOnnxOnlineStream* stream) {
 const SherpaOnnxWave* SherpaOnnxReadWaveFromBinaryData(const char* data, int32_t n) {
     Record("ReadWaveFromBinaryData");
     if (E().read_wave_null || data == nullptr || n < 44 || std::memcmp(data, "RIFF", 4) != 0 ||
-        std::memcmp(data + 8, "WAVEfmt ", 8) != 0 || Le16(data + 20) != 1 ||
-        Le16(data + 34) != 16 || std::memcmp(data + 36, "data", 4) != 0) {
+        std::memcmp(data + 8, "WAVEfmt ", 8) != 0 || measure::Le16(data + 20) != 1 ||
+        measure::Le16(data + 34) != 16 || std::memcmp(data + 36, "data", 4) != 0) {
         return nullptr;
     }
-    const std::uint32_t bytes = Le32(data + 40);
+    const std::uint32_t bytes = measure::Le32(data + 40);
     if (bytes > static_cast<std::uint32_t>(n) - 44) {
         return nullptr;
     }
-    const int channels = Le16(data + 22);
+    const int channels = measure::Le16(data + 22);
     const std::uint32_t frames = channels > 0 ? bytes / (2u * channels) : 0;
     float* samples = new float[frames > 0 ? frames : 1];
     for (std::uint32_t i = 0; i < frames; ++i) {
@@ -210,7 +199,7 @@ const SherpaOnnxWave* SherpaOnnxReadWaveFromBinaryData(const char* data, int32_t
     }
     auto* wave = new SherpaOnnxWave();
     wave->samples = samples;
-    wave->sample_rate = static_cast<int32_t>(Le32(data + 24));
+    wave->sample_rate = static_cast<int32_t>(measure::Le32(data + 24));
     wave->num_samples = static_cast<int32_t>(frames);
     ++E().waves;
     return wave;

@@ -7,20 +7,12 @@
 
 #include "audio/listening_loop.h"
 #include "engine/sherpa_onnx.h"
+#include "measure.h"
+
+using measure::Le16;
+using measure::Le32;
 
 namespace {
-
-std::uint32_t Le32(const char* p) {
-    std::uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-
-std::uint16_t Le16(const char* p) {
-    std::uint16_t v;
-    std::memcpy(&v, p, 2);
-    return v;
-}
 
 void Check(bool ok) {
     if (!ok) {

@@ -18,6 +18,7 @@
 
 #include "audio_env.h"
 #include "kelmor.h"
+#include "measure.h"
 
 namespace {
 
@@ -27,19 +28,6 @@ const std::string kLibraryDir = KELMOR_LIBRARY_DIR;
 long EnvOr(const char* name, long fallback) {
     const char* value = std::getenv(name);
     return value != nullptr && *value != '\0' ? std::strtol(value, nullptr, 10) : fallback;
-}
-
-long ResidentKib() {
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    while (status >> key) {
-        if (key == "VmRSS:") {
-            long value = 0;
-            status >> value;
-            return value;
-        }
-    }
-    return -1;
 }
 
 std::mutex g_mutex;
@@ -183,13 +171,13 @@ TEST_F(LifecycleStress, RepeatedLoadAndUnloadInOneProcess) {
         library.set_log_callback(nullptr, nullptr);
         library.Unload();
         if (i == 0) {
-            resident_after_first = ResidentKib();
+            resident_after_first = measure::ResidentKib();
         }
     }
     // Each load initialised an engine (its lines precede the callback): each uninit found one.
     EXPECT_EQ(CountLines("kelmor uninit success"), loads);
     EXPECT_EQ(CountLines("Start listening for kelmor keywords"), loads);
-    const long growth = ResidentKib() - resident_after_first;
+    const long growth = measure::ResidentKib() - resident_after_first;
     std::printf("stress: %ld loads, resident growth after the first %.1f MiB\n", loads,
                 growth / 1024.0);
 }
