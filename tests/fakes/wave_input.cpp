@@ -142,7 +142,9 @@ using fake::D;
 namespace {
 
 void Record(const char* call) {
-    D().state.calls.push_back(call);
+    if (D().state.record_calls) {
+        D().state.calls.push_back(call);
+    }
 }
 
 }  // namespace

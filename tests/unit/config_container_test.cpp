@@ -33,7 +33,7 @@ void PutLe32(Bytes& bytes, std::size_t offset, std::uint32_t value) {
 }
 
 // A container as a writer would make it, with knobs for making it wrong.
-struct ContainerSpec {
+struct ContainerRecipe {
     std::string tokens = "a 1\nb 2\n";
     std::string keywords = "a b @AB\n";
     std::uint32_t magic = kConfigMagic;
@@ -44,29 +44,29 @@ struct ContainerSpec {
     bool other_key = false;
 };
 
-Bytes MakeContainer(const ContainerSpec& spec) {
+Bytes MakeContainer(const ContainerRecipe& recipe) {
     std::uint8_t key[kConfigKeySize];
     BuildConfigKey(key);
-    if (spec.other_key) {
+    if (recipe.other_key) {
         key[0] ^= 0x01;
     }
     std::uint8_t iv[kConfigIvSize];
     for (std::size_t i = 0; i < sizeof iv; ++i) {
         iv[i] = static_cast<std::uint8_t>(0xC0 + i);
     }
-    const Bytes tokens = Encrypt(ToBytes(spec.tokens), key, iv);
-    const Bytes keywords = Encrypt(ToBytes(spec.keywords), key,
-                                   spec.chain_keywords ? &tokens[tokens.size() - 16] : iv);
+    const Bytes tokens = Encrypt(ToBytes(recipe.tokens), key, iv);
+    const Bytes keywords = Encrypt(ToBytes(recipe.keywords), key,
+                                   recipe.chain_keywords ? &tokens[tokens.size() - 16] : iv);
     Bytes bytes(kConfigHeaderSize);
-    PutLe32(bytes, 0, spec.magic);
-    PutLe32(bytes, 4, spec.version);
+    PutLe32(bytes, 0, recipe.magic);
+    PutLe32(bytes, 4, recipe.version);
     std::copy(iv, iv + sizeof iv, bytes.begin() + kConfigIvOffset);
     PutLe32(bytes, 24,
-            static_cast<std::uint32_t>(spec.tokens_length < 0 ? spec.tokens.size()
-                                                              : spec.tokens_length));
+            static_cast<std::uint32_t>(recipe.tokens_length < 0 ? recipe.tokens.size()
+                                                                : recipe.tokens_length));
     PutLe32(bytes, 28,
-            static_cast<std::uint32_t>(spec.keywords_length < 0 ? spec.keywords.size()
-                                                                : spec.keywords_length));
+            static_cast<std::uint32_t>(recipe.keywords_length < 0 ? recipe.keywords.size()
+                                                                  : recipe.keywords_length));
     bytes.insert(bytes.end(), tokens.begin(), tokens.end());
     bytes.insert(bytes.end(), keywords.begin(), keywords.end());
     return bytes;
@@ -154,24 +154,24 @@ TEST_F(ConfigContainerTest, EveryFailureReasonLeavesThePayloadAndReleasesHandles
         {"31 bytes", [this] { return Write(Bytes(31, 0)); }, "config file too small"},
         {"magic and version wrong",
          [this] {
-             ContainerSpec spec;
-             spec.magic = 0x314B4D4C;
-             spec.version = 1;
-             return Write(MakeContainer(spec));
+             ContainerRecipe recipe;
+             recipe.magic = 0x314B4D4C;
+             recipe.version = 1;
+             return Write(MakeContainer(recipe));
          },
          "invalid config magic"},
         {"version 1",
          [this] {
-             ContainerSpec spec;
-             spec.version = 1;
-             return Write(MakeContainer(spec));
+             ContainerRecipe recipe;
+             recipe.version = 1;
+             return Write(MakeContainer(recipe));
          },
          "unsupported config version"},
         {"version 3",
          [this] {
-             ContainerSpec spec;
-             spec.version = 3;
-             return Write(MakeContainer(spec));
+             ContainerRecipe recipe;
+             recipe.version = 3;
+             return Write(MakeContainer(recipe));
          },
          "unsupported config version"},
         {"header only, zero lengths",
@@ -185,16 +185,16 @@ TEST_F(ConfigContainerTest, EveryFailureReasonLeavesThePayloadAndReleasesHandles
          "invalid payload length"},
         {"zero tokens length, size also wrong",
          [this] {
-             ContainerSpec spec;
-             spec.tokens_length = 0;
-             return Write(MakeContainer(spec));
+             ContainerRecipe recipe;
+             recipe.tokens_length = 0;
+             return Write(MakeContainer(recipe));
          },
          "invalid payload length"},
         {"zero keywords length",
          [this] {
-             ContainerSpec spec;
-             spec.keywords_length = 0;
-             return Write(MakeContainer(spec));
+             ContainerRecipe recipe;
+             recipe.keywords_length = 0;
+             return Write(MakeContainer(recipe));
          },
          "invalid payload length"},
         {"one byte appended",
@@ -214,10 +214,10 @@ TEST_F(ConfigContainerTest, EveryFailureReasonLeavesThePayloadAndReleasesHandles
         // 25 bytes pad to 32, as 20 would.
         {"length disagrees within the padded size",
          [this] {
-             ContainerSpec spec;
-             spec.tokens = "abcdefghijklmnopqrstuvwxy";
-             spec.tokens_length = 20;
-             return Write(MakeContainer(spec));
+             ContainerRecipe recipe;
+             recipe.tokens = "abcdefghijklmnopqrstuvwxy";
+             recipe.tokens_length = 20;
+             return Write(MakeContainer(recipe));
          },
          "decrypted payload length mismatch"},
     };
@@ -283,16 +283,16 @@ TEST_F(ConfigContainerTest, LoadsTextsAroundTheBlockBoundaries) {
         for (const std::size_t keywords_size : {1u, 16u, 33u}) {
             SCOPED_TRACE(testing::Message() << tokens_size << " + " << keywords_size);
             fake::ResetPlatform();
-            ContainerSpec spec;
-            spec.tokens = std::string(tokens_size, 't');
-            spec.keywords = std::string(keywords_size, 'k');
-            const Bytes bytes = MakeContainer(spec);
+            ContainerRecipe recipe;
+            recipe.tokens = std::string(tokens_size, 't');
+            recipe.keywords = std::string(keywords_size, 'k');
+            const Bytes bytes = MakeContainer(recipe);
             ASSERT_EQ(bytes.size(), 32 + PaddedLength(tokens_size) + PaddedLength(keywords_size));
             std::string reason = "untouched";
             ASSERT_TRUE(Load(Write(bytes), &reason));
             EXPECT_EQ(reason, "untouched");
-            EXPECT_EQ(payload_.tokens, ToBytes(spec.tokens));
-            EXPECT_EQ(payload_.keywords, ToBytes(spec.keywords));
+            EXPECT_EQ(payload_.tokens, ToBytes(recipe.tokens));
+            EXPECT_EQ(payload_.keywords, ToBytes(recipe.keywords));
             ExpectHandlesReleased();
         }
     }
@@ -319,24 +319,24 @@ TEST_F(ConfigContainerTest, ATokensFailureNeverStartsTheKeywordsPart) {
 }
 
 TEST_F(ConfigContainerTest, KeywordsContinuingTheTokensChainLoadWithTheFirstBlockWrong) {
-    ContainerSpec spec;
-    spec.keywords = "\xE2\x96\x81HE Y \xE2\x96\x81JA R VI S @HEY_JARVIS\n";
-    spec.chain_keywords = true;
-    ASSERT_TRUE(Load(Write(MakeContainer(spec)), nullptr));
-    const Bytes expected = ToBytes(spec.keywords);
+    ContainerRecipe recipe;
+    recipe.keywords = "\xE2\x96\x81HE Y \xE2\x96\x81JA R VI S @HEY_JARVIS\n";
+    recipe.chain_keywords = true;
+    ASSERT_TRUE(Load(Write(MakeContainer(recipe)), nullptr));
+    const Bytes expected = ToBytes(recipe.keywords);
     ASSERT_EQ(payload_.keywords.size(), expected.size());
     EXPECT_NE(Bytes(payload_.keywords.begin(), payload_.keywords.begin() + 16),
               Bytes(expected.begin(), expected.begin() + 16));
     EXPECT_EQ(Bytes(payload_.keywords.begin() + 16, payload_.keywords.end()),
               Bytes(expected.begin() + 16, expected.end()));
-    EXPECT_EQ(payload_.tokens, ToBytes(spec.tokens));
+    EXPECT_EQ(payload_.tokens, ToBytes(recipe.tokens));
 }
 
 TEST_F(ConfigContainerTest, AnotherKeyFailsOnPaddingOrLength) {
-    ContainerSpec spec;
-    spec.other_key = true;
+    ContainerRecipe recipe;
+    recipe.other_key = true;
     std::string reason;
-    EXPECT_FALSE(Load(Write(MakeContainer(spec)), &reason));
+    EXPECT_FALSE(Load(Write(MakeContainer(recipe)), &reason));
     EXPECT_TRUE(reason == "BCryptDecrypt failed" || reason == "decrypted payload length mismatch")
         << reason;
     ExpectPayloadUntouched();

@@ -30,7 +30,7 @@ constexpr const char* kUsage =
     "--seconds N.\n"
     "\n"
     "  --library PATH   the library to load\n"
-    "  --seconds N      stop after N seconds (default: run until interrupted)\n"
+    "  --seconds N      stop after listening for N seconds (default: until interrupted)\n"
     "  --log-level N    minimum log level: 0 debug, 1 info, 2 warn, 3 error (default 1)\n";
 
 std::atomic<bool> g_stop{false};
@@ -96,9 +96,6 @@ void* Symbol(LibraryHandle library, const char* name) {
 std::string LoadError() {
     return "error " + std::to_string(GetLastError());
 }
-void CloseLibrary(LibraryHandle library) {
-    FreeLibrary(library);
-}
 #else
 using LibraryHandle = void*;
 std::string DefaultLibraryPath() {
@@ -117,9 +114,6 @@ void* Symbol(LibraryHandle library, const char* name) {
 std::string LoadError() {
     const char* error = dlerror();
     return error != nullptr ? error : "unknown error";
-}
-void CloseLibrary(LibraryHandle library) {
-    dlclose(library);
 }
 #endif
 
@@ -198,13 +192,16 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, OnSignal);
 
     open_listen();
-    const auto deadline = g_start + std::chrono::seconds(seconds < 0 ? 0 : seconds);
+    // --seconds counts listening time, not the time the library took to load.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(seconds < 0 ? 0 : seconds);
     while (!g_stop && (seconds < 0 || std::chrono::steady_clock::now() < deadline)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     close_listen();
     uninit();
     set_log_callback(nullptr, nullptr);
-    CloseLibrary(library);
+    // The library stays loaded until the process exits: the engine it loads does not give back
+    // all of its memory when unloaded, and there is nothing left to run.
     return 0;
 }
