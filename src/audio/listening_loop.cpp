@@ -242,7 +242,7 @@ void kelmor::mainLoop() {
                     break;
                 }
                 platform::WaveHeader& header = headers[i];
-                if ((header.dwFlags.load() & platform::kWaveHeaderDone) == 0) {
+                if ((platform::LoadHeaderFlags(header) & platform::kWaveHeaderDone) == 0) {
                     continue;
                 }
                 oldest = (i + 1) % kCaptureBufferCount;
