@@ -17,6 +17,8 @@
 #include <vector>
 #include "measure.h"
 
+#include "bench_summary.h"
+
 namespace {
 
 struct Sample {
@@ -84,5 +86,10 @@ int main(int argc, char** argv) {
                 load_ms.front(), load_ms.back());
     std::printf("  resident    median %.1f MiB after load, peak %.1f MiB\n", Median(rss) / 1024.0,
                 Median(peak) / 1024.0);
+    bench::Summary("load_ms", Median(load_ms));
+    bench::Summary("load_ms_min", load_ms.front());
+    bench::Summary("load_ms_max", load_ms.back());
+    bench::Summary("rss_after_load_mib", Median(rss) / 1024.0);
+    bench::Summary("rss_peak_load_mib", Median(peak) / 1024.0);
     return 0;
 }

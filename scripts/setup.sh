@@ -25,6 +25,8 @@ debian_packages=(
     libssl-dev libasound2-dev libsentencepiece-dev
     ca-certificates
     alsa-utils libasound2-plugins pulseaudio espeak-ng sox
+    # the accuracy evaluation (scripts/eval.sh): a second voice, plots, the peer it is compared with
+    flite gnuplot-nox python3 libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us
 )
 # npm may come with a nodejs package from outside Debian, which then conflicts with Debian's npm.
 command -v npm >/dev/null 2>&1 || debian_packages+=(nodejs npm)

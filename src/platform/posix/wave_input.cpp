@@ -11,6 +11,9 @@
 // last error, so the listening loop closes and reopens the device. An overrun is not patched
 // over with snd_pcm_prepare: audio was lost, and the reopen makes that show in the log.
 #include <alsa/asoundlib.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -22,8 +25,10 @@
 #include <new>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "platform/wave_input.h"
+#include "wave_input_stats.h"
 
 namespace platform {
 
@@ -45,6 +50,10 @@ struct WaveDevice {
     bool stop = false;
     std::atomic<std::uint32_t> failure{0};
     std::thread thread;
+    // Written by StopCapture, so that a capture thread waiting for frames stops at once rather
+    // than at the end of its poll.
+    int wake_fd = -1;
+    std::vector<pollfd> poll_fds;  // the PCM's descriptors, then wake_fd
 
     // Bytes already captured into the oldest queued buffer. The capture thread's alone while it
     // runs; WaveInReset reads it after the join.
@@ -61,6 +70,10 @@ constexpr int kPollMs = 50;
 constexpr std::uint32_t kWaitFailed = 0xFFFFFFFF;
 
 thread_local std::uint32_t t_last_error = 0;
+
+// Times a capture thread came for the next buffer and found none queued (see
+// wave_input_stats.h).
+std::atomic<std::uint64_t> g_starved{0};
 
 // ALSA prints its own errors to standard error unless told otherwise; the host owns that stream,
 // and every failure here is reported through a result code instead.
@@ -135,11 +148,50 @@ void Fail(WaveDevice* device, std::uint32_t code) {
     FailEvent(device->event, code);
 }
 
+// As snd_pcm_wait(pcm, kPollMs): > 0 when frames are ready, 0 when none came, < 0 an ALSA error;
+// also answers 0 as soon as StopCapture writes the wake descriptor.
+int WaitForFrames(WaveDevice* device) {
+    const int ready = snd_pcm_wait(device->pcm, 0);
+    if (ready != 0 || device->poll_fds.empty()) {
+        return ready != 0 ? ready : snd_pcm_wait(device->pcm, kPollMs);
+    }
+    const int polled =
+        poll(device->poll_fds.data(), static_cast<nfds_t>(device->poll_fds.size()), kPollMs);
+    if (polled <= 0) {
+        return 0;  // time-out, or a signal: the caller asks again
+    }
+    if ((device->poll_fds.back().revents & POLLIN) != 0) {
+        eventfd_t ignored = 0;
+        eventfd_read(device->wake_fd, &ignored);
+        return 0;
+    }
+    return snd_pcm_wait(device->pcm, 0);  // ALSA reads the descriptors' events and its state
+}
+
+// The descriptors WaitForFrames polls; none (snd_pcm_wait alone) if they cannot be had.
+void PreparePoll(WaveDevice* device) {
+    const int count = snd_pcm_poll_descriptors_count(device->pcm);
+    device->wake_fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (count <= 0 || device->wake_fd < 0) {
+        return;
+    }
+    device->poll_fds.resize(static_cast<std::size_t>(count) + 1);
+    if (snd_pcm_poll_descriptors(device->pcm, device->poll_fds.data(),
+                                 static_cast<unsigned int>(count)) != count) {
+        device->poll_fds.clear();
+        return;
+    }
+    device->poll_fds.back() = pollfd{device->wake_fd, POLLIN, 0};
+}
+
 void CaptureLoop(WaveDevice* device) {
     for (;;) {
         WaveHeader* header = nullptr;
         {
             std::unique_lock<std::mutex> lock(device->mutex);
+            if (device->queue.empty() && !device->stop) {
+                g_starved.fetch_add(1, std::memory_order_relaxed);
+            }
             device->changed.wait(lock, [device] { return device->stop || !device->queue.empty(); });
             if (device->stop) {
                 return;
@@ -149,7 +201,7 @@ void CaptureLoop(WaveDevice* device) {
             header = device->queue.front();
         }
 
-        const int ready = snd_pcm_wait(device->pcm, kPollMs);
+        const int ready = WaitForFrames(device);
         if (ready == 0) {
             continue;
         }
@@ -189,12 +241,19 @@ void StopCapture(WaveDevice* device) {
         device->stop = true;
         device->changed.notify_all();
     }
+    if (device->wake_fd >= 0) {
+        eventfd_write(device->wake_fd, 1);
+    }
     if (device->thread.joinable()) {
         device->thread.join();
     }
 }
 
 }  // namespace
+
+std::uint64_t WaveInStarvedCount() {
+    return g_starved.load(std::memory_order_relaxed);
+}
 
 std::uint32_t WaveInGetNumDevs() {
     SilenceAlsa();
@@ -250,6 +309,7 @@ std::uint32_t WaveInOpen(WaveInHandle* wave_in, const WaveFormat& format, EventH
     device->pcm = pcm;
     device->event = event;
     device->frame_bytes = format.nBlockAlign;
+    PreparePoll(device);
     *wave_in = device;
     return 0;
 }
@@ -354,6 +414,9 @@ std::uint32_t WaveInClose(WaveInHandle wave_in) {
     }
     WaveInReset(wave_in);
     snd_pcm_close(wave_in->pcm);
+    if (wave_in->wake_fd >= 0) {
+        close(wave_in->wake_fd);
+    }
     delete wave_in;
     return 0;
 }
