@@ -40,15 +40,27 @@ cp "$dist_bin"/* "$app/"
 cp -r "$model" "$app/sherpa-onnx"
 
 # 16 kHz mono s16le.
+raw=(-r 16000 -c 1 -b 16 -e signed-integer -t raw)
 speak() {
     espeak-ng -v en-us -w "$work/say.wav" "$1"
-    sox -D "$work/say.wav" -r 16000 -c 1 -b 16 -e signed-integer -t raw -
+    sox -D "$work/say.wav" "${raw[@]}" -
 }
 silence() {  # tenths of a second
     head -c $(($1 * 3200)) /dev/zero
 }
-noise() {  # seconds
-    sox -n -r 16000 -c 1 -b 16 -e signed-integer -t raw - synth "$1" pinknoise vol 0.3
+noise() {  # seconds, volume
+    sox -n "${raw[@]}" - synth "$1" pinknoise vol "$2"
+}
+# Lays a faint noise floor (about -64 dBFS, far below the quiet gate) under NAME.raw, as any
+# microphone has. The Windows engine, run under Wine, can miss a keyword that follows a second or
+# more of exact digital zeros; the Linux engine does not.
+add_noise_floor() {
+    local seconds
+    seconds=$(($(stat -c %s "$work/$1.raw") / 32000 + 1))
+    noise "$seconds" 0.003 >"$work/floor.raw"
+    sox -m -v 1 "${raw[@]}" "$work/$1.raw" -v 1 "${raw[@]}" "$work/floor.raw" \
+        "${raw[@]}" "$work/$1.mixed.raw"
+    mv "$work/$1.mixed.raw" "$work/$1.raw"
 }
 {
     silence 10; speak "hey computer"; silence 15
@@ -57,9 +69,11 @@ noise() {  # seconds
 } >"$work/keywords.raw"
 {
     silence 10; speak "good morning everyone"; silence 10
-    noise 2; silence 10
+    noise 2 0.3; silence 10
     speak "please open the window"; silence 15
 } >"$work/others.raw"
+add_noise_floor keywords
+add_noise_floor others
 
 # listen NAME: feeds NAME.raw once the host listens; sets `wakes` to its number of WAKE lines.
 listen() {
