@@ -15,6 +15,7 @@
 #include <fstream>
 #include <string>
 #include <vector>
+#include "measure.h"
 
 #include "bench_summary.h"
 
@@ -25,19 +26,6 @@ struct Sample {
     long rss_kib;       // resident now, after the load
     long peak_rss_kib;  // the child's high-water mark
 };
-
-long CurrentRssKib() {
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    while (status >> key) {
-        if (key == "VmRSS:") {
-            long value = 0;
-            status >> value;
-            return value;
-        }
-    }
-    return -1;
-}
 
 bool RunOnce(const std::string& library, Sample* sample) {
     int fds[2];
@@ -52,8 +40,8 @@ bool RunOnce(const std::string& library, Sample* sample) {
         const auto start = std::chrono::steady_clock::now();
         void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
         const auto end = std::chrono::steady_clock::now();
-        Sample s{std::chrono::duration<double, std::milli>(end - start).count(), CurrentRssKib(),
-                 0};
+        Sample s{std::chrono::duration<double, std::milli>(end - start).count(),
+                 measure::ResidentKib(), 0};
         rusage usage{};
         getrusage(RUSAGE_SELF, &usage);
         s.peak_rss_kib = usage.ru_maxrss;

@@ -4,8 +4,8 @@
 # to build/fuzz/corpus/, crashes to build/fuzz/artifacts/.
 #
 # Usage: scripts/fuzz.sh [SECONDS] [TARGET ...]
-#   SECONDS per target, default 60; TARGET is container, token_check or keyword_check (default:
-#   all three).
+#   SECONDS per target, default 60; TARGET is container, token_check, keyword_check or
+#   wav_image (default: all four).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -16,7 +16,7 @@ case "$seconds" in
 esac
 [ "$#" -gt 0 ] && shift
 targets=("$@")
-[ "${#targets[@]}" -gt 0 ] || targets=(container token_check keyword_check)
+[ "${#targets[@]}" -gt 0 ] || targets=(container token_check keyword_check wav_image)
 
 "$root/scripts/setup.sh"
 cmake --preset fuzz >/dev/null

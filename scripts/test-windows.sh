@@ -3,13 +3,15 @@
 #
 # Wine is kept fast with one persistent wineserver and one long-lived Wine process for the whole
 # run: without them each test pays for starting Wine's services again.
+#
+# Usage: scripts/test-windows.sh [CTEST_ARG...]   (for example -R Win32 to run some tests)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 
 "$root/scripts/setup.sh" --windows
 cmake --preset windows >/dev/null
-cmake --build --preset windows
+cmake --build --preset windows --parallel "$(nproc)"
 
 build="$root/build/windows"
 export WINEPREFIX="$build/wineprefix"
@@ -25,7 +27,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-wineserver -p
+mkdir -p "$WINEPREFIX"
+wineserver -p 2>/dev/null || true  # one may be left from an interrupted run
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot -i >/dev/null 2>&1 || true
 fi
@@ -33,5 +36,7 @@ rm -f "$keeper_fifo"
 mkfifo "$keeper_fifo"
 wine cmd <"$keeper_fifo" >/dev/null 2>&1 &
 exec 9>"$keeper_fifo"
+# Wait until Wine's services are up, so that no test pays for (or times out on) their start.
+wine cmd /c exit >/dev/null 2>&1 || true
 
-ctest --preset windows -j "$(nproc)"
+ctest --preset windows -j "$(nproc)" "$@"

@@ -71,6 +71,21 @@ void DecodePump(const kelmor& engine) {
     }
 }
 
+// Fetches the stream's result; a keyword is logged and, unless one was already reported since
+// the last flush, dispatched to the host. True when there was a keyword.
+bool ReportKeyword(kelmor& engine) {
+    const KeywordResult result(SherpaOnnxGetKeywordResult(engine.spotter, engine.stream));
+    const char* keyword = result.keyword();
+    if (keyword == nullptr) {
+        return false;
+    }
+    Log(LogLevel::Info, "Keyword detected: ", keyword);
+    if (!engine.keyword_latched) {
+        engine.dispatch_wake();
+    }
+    return true;
+}
+
 // Ends the stream with trailing silence so a keyword at its very end is still decoded, then
 // replaces it.
 void FlushStream(kelmor& engine, std::int32_t rate) {
@@ -78,15 +93,7 @@ void FlushStream(kelmor& engine, std::int32_t rate) {
     SherpaOnnxOnlineStreamAcceptWaveform(engine.stream, rate, zeros, kFlushSamples);
     SherpaOnnxOnlineStreamInputFinished(engine.stream);
     DecodePump(engine);
-    {
-        const KeywordResult result(SherpaOnnxGetKeywordResult(engine.spotter, engine.stream));
-        if (const char* keyword = result.keyword()) {
-            Log(LogLevel::Info, "Keyword detected: ", keyword);
-            if (!engine.keyword_latched) {
-                engine.dispatch_wake();
-            }
-        }
-    }
+    ReportKeyword(engine);
     SherpaOnnxDestroyOnlineStream(engine.stream);
     engine.stream = nullptr;  // never left dangling should the engine throw below
     engine.stream = SherpaOnnxCreateKeywordStream(engine.spotter);
@@ -131,12 +138,7 @@ void ProcessBuffer(kelmor& engine, const char* data, std::uint32_t n, bool& imag
         }
         SherpaOnnxOnlineStreamAcceptWaveform(engine.stream, wave->sample_rate, chunk, length);
         DecodePump(engine);
-        const KeywordResult result(SherpaOnnxGetKeywordResult(engine.spotter, engine.stream));
-        if (const char* keyword = result.keyword()) {
-            Log(LogLevel::Info, "Keyword detected: ", keyword);
-            if (!engine.keyword_latched) {
-                engine.dispatch_wake();
-            }
+        if (ReportKeyword(engine)) {
             engine.keyword_latched = true;
         }
     }
@@ -240,7 +242,7 @@ void kelmor::mainLoop() {
                     break;
                 }
                 platform::WaveHeader& header = headers[i];
-                if ((header.dwFlags.load() & platform::kWaveHeaderDone) == 0) {
+                if ((platform::LoadHeaderFlags(header) & platform::kWaveHeaderDone) == 0) {
                     continue;
                 }
                 oldest = (i + 1) % kCaptureBufferCount;

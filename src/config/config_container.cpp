@@ -4,6 +4,7 @@
 #include <fstream>
 #include <utility>
 
+#include "config/config_cipher.h"
 #include "platform/aes_cbc.h"
 
 namespace {
@@ -18,34 +19,6 @@ std::uint32_t ReadLe32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
-
-// Key material must not linger on the stack once the call is over.
-void Wipe(std::uint8_t* bytes, std::size_t size) {
-    volatile std::uint8_t* p = bytes;
-    for (std::size_t i = 0; i < size; ++i) {
-        p[i] = 0;
-    }
-}
-
-// The provider and key handles of one DecryptAesCbc call, released on every path: the key
-// first, then the provider.
-class AesHandles {
-  public:
-    AesHandles() = default;
-    ~AesHandles() {
-        if (key != nullptr) {
-            platform::AesDestroyKey(key);
-        }
-        if (algorithm != nullptr) {
-            platform::AesCloseProvider(algorithm);
-        }
-    }
-    AesHandles(const AesHandles&) = delete;
-    AesHandles& operator=(const AesHandles&) = delete;
-
-    platform::CryptAlgorithm algorithm = nullptr;
-    platform::CryptKey key = nullptr;
-};
 
 }  // namespace
 
@@ -81,28 +54,17 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, st
 
 bool DecryptAesCbc(const std::uint8_t* ciphertext, std::size_t count, const std::uint8_t* iv,
                    std::vector<std::uint8_t>& plaintext, std::string* reason) {
-    std::uint8_t key[kConfigKeySize];
-    BuildConfigKey(key);
     std::uint8_t local_iv[kConfigIvSize];
     std::memcpy(local_iv, iv, sizeof local_iv);
 
-    AesHandles handles;
+    ConfigCipher cipher;
     bool ok = false;
     std::string failure;
-    if (platform::CryptFailed(platform::AesOpenProvider(&handles.algorithm))) {
-        handles.algorithm = nullptr;
-        failure = "BCryptOpenAlgorithmProvider failed";
-    } else if (platform::CryptFailed(platform::AesSetCbcChaining(handles.algorithm))) {
-        failure = "BCryptSetProperty CBC failed";
-    } else if (platform::CryptFailed(
-                   platform::AesGenerateKey(handles.algorithm, key, sizeof key, &handles.key))) {
-        handles.key = nullptr;
-        failure = "BCryptGenerateSymmetricKey failed";
-    } else {
+    if (cipher.Open(&failure)) {
         std::uint32_t needed = 0;
         // A count beyond the interface's 32-bit sizes cannot be described to it at all.
         if (count > UINT32_MAX || platform::CryptFailed(platform::AesDecrypt(
-                                      handles.key, ciphertext, static_cast<std::uint32_t>(count),
+                                      cipher.key(), ciphertext, static_cast<std::uint32_t>(count),
                                       local_iv, sizeof local_iv, nullptr, 0, &needed))) {
             failure = "BCryptDecrypt size query failed";
         } else {
@@ -111,7 +73,7 @@ bool DecryptAesCbc(const std::uint8_t* ciphertext, std::size_t count, const std:
             std::memcpy(local_iv, iv, sizeof local_iv);
             std::uint32_t written = 0;
             const platform::CryptStatus status =
-                platform::AesDecrypt(handles.key, ciphertext, static_cast<std::uint32_t>(count),
+                platform::AesDecrypt(cipher.key(), ciphertext, static_cast<std::uint32_t>(count),
                                      local_iv, sizeof local_iv, plaintext.data(), needed, &written);
             if (platform::CryptFailed(status) || written > needed) {
                 failure = "BCryptDecrypt failed";
@@ -121,7 +83,6 @@ bool DecryptAesCbc(const std::uint8_t* ciphertext, std::size_t count, const std:
             }
         }
     }
-    Wipe(key, sizeof key);
     if (!ok) {
         SetReason(reason, std::move(failure));
     }

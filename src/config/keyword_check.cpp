@@ -7,8 +7,8 @@
 //   defines no symbol the engine can look up. Any other word must be `:boost`, `#threshold` or
 //   `@NAME`; an unknown word makes the engine end the process.
 // - The engine reads the numbers with std::stof, which throws through its C interface on text
-//   that is not a number or on a value out of float range. We want the whole word to be a finite
-//   decimal number instead of the prefix stof would settle for.
+//   that is not a number or on a value out of float range. Here the whole word must be a finite
+//   decimal number, not just a prefix that stof would settle for.
 // Stricter than the engine, because what it accepts there is almost surely a mistake: pieces
 // come first, each option at most once, a display name is not empty, a line with options has
 // pieces (else it can never be detected), and the list holds at least one keyword.
@@ -158,10 +158,10 @@ bool ValidateKeywords(const char* keywords, std::size_t keywords_size, const cha
     const bool ok = ForEachLine(
         std::string_view(keywords_size == 0 ? "" : keywords, keywords_size),
         [&](std::size_t number, std::string_view line) {
-            std::ostringstream prefix;
-            prefix << "keyword line " << number << ": ";
             const auto fail = [&](const std::string& what) {
-                failure = prefix.str() + what;
+                std::ostringstream message;
+                message << "keyword line " << number << ": " << what;
+                failure = message.str();
                 return false;
             };
             std::size_t pieces = 0;

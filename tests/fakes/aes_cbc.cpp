@@ -1,10 +1,9 @@
 // Fake AES-CBC layer: see fake_aes_cbc.h.
-#include <openssl/evp.h>
-
 #include <cstring>
 #include <set>
 #include <vector>
 
+#include "aes256.h"
 #include "fake_aes_cbc.h"
 
 namespace fake {
@@ -75,22 +74,19 @@ platform::CryptStatus Crypt(bool encrypt, platform::CryptKey key, const std::uin
         return kFailure;
     }
     const FakeKey& fake_key = *static_cast<const FakeKey*>(key);
-    std::vector<std::uint8_t> out(input_size + 32);
-    int first = 0;
-    int last = 0;
-    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    const bool ok =
-        fake_key.secret.size() == 32 &&
-        EVP_CipherInit_ex(ctx, EVP_aes_256_cbc(), nullptr, fake_key.secret.data(), iv,
-                          encrypt ? 1 : 0) == 1 &&
-        EVP_CipherUpdate(ctx, out.data(), &first, input, static_cast<int>(input_size)) == 1 &&
-        EVP_CipherFinal_ex(ctx, out.data() + first, &last) == 1;
-    EVP_CIPHER_CTX_free(ctx);
-    if (!ok) {
+    if (fake_key.secret.size() != fake::Aes256::kKeySize) {
         return kFailure;
     }
-    const std::uint32_t written = static_cast<std::uint32_t>(first + last);
-    std::memcpy(output, out.data(), written);
+    std::vector<std::uint8_t> out;
+    if (encrypt) {
+        out = fake::CbcEncrypt(fake_key.secret.data(), iv, input, input_size);
+    } else if (!fake::CbcDecrypt(fake_key.secret.data(), iv, input, input_size, &out)) {
+        return kFailure;
+    }
+    const std::uint32_t written = static_cast<std::uint32_t>(out.size());
+    if (written > 0) {
+        std::memcpy(output, out.data(), written);
+    }
     *result = written;
     std::memcpy(iv, (encrypt ? output + written : input + input_size) - 16, 16);
     return 0;

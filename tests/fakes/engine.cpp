@@ -2,6 +2,7 @@
 #include <stdexcept>
 
 #include "fake_engine.h"
+#include "measure.h"
 
 namespace fake {
 
@@ -32,20 +33,14 @@ fake::EngineState& E() {
     return fake::Engine();
 }
 
+void Record(const char* call) {
+    if (E().record_calls) {
+        E().calls.push_back(call);
+    }
+}
+
 std::string Text(const char* text) {
     return text != nullptr ? text : "";
-}
-
-std::uint32_t Le32(const char* p) {
-    std::uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-
-std::uint16_t Le16(const char* p) {
-    std::uint16_t v;
-    std::memcpy(&v, p, 2);
-    return v;
 }
 
 SherpaOnnxOnlineStream* Mutable(const SherpaOnnxOnlineStream* stream) {
@@ -58,7 +53,7 @@ extern "C" {
 
 const SherpaOnnxKeywordSpotter* SherpaOnnxCreateKeywordSpotter(
     const SherpaOnnxKeywordSpotterConfig* config) {
-    E().calls.push_back("CreateKeywordSpotter");
+    Record("CreateKeywordSpotter");
     E().config = *config;
     const SherpaOnnxOnlineModelConfig& model = config->model_config;
     E().encoder = Text(model.transducer.encoder);
@@ -83,7 +78,7 @@ const SherpaOnnxKeywordSpotter* SherpaOnnxCreateKeywordSpotter(
 }
 
 void SherpaOnnxDestroyKeywordSpotter(const SherpaOnnxKeywordSpotter* spotter) {
-    E().calls.push_back("DestroyKeywordSpotter");
+    Record("DestroyKeywordSpotter");
     if (spotter != nullptr) {
         --E().spotters;
         delete spotter;
@@ -92,7 +87,7 @@ void SherpaOnnxDestroyKeywordSpotter(const SherpaOnnxKeywordSpotter* spotter) {
 
 const SherpaOnnxOnlineStream* SherpaOnnxCreateKeywordStream(
     const SherpaOnnxKeywordSpotter* spotter) {
-    E().calls.push_back("CreateKeywordStream");
+    Record("CreateKeywordStream");
     if (spotter == nullptr || E().null_streams) {
         return nullptr;
     }
@@ -104,7 +99,7 @@ const SherpaOnnxOnlineStream* SherpaOnnxCreateKeywordStream(
 
 void SherpaOnnxOnlineStreamAcceptWaveform(const SherpaOnnxOnlineStream* stream, int32_t sample_rate,
                                           const float* samples, int32_t n) {
-    E().calls.push_back("OnlineStreamAcceptWaveform");
+    Record("OnlineStreamAcceptWaveform");
     if (stream == nullptr) {
         return;
     }
@@ -122,13 +117,13 @@ void SherpaOnnxOnlineStreamAcceptWaveform(const SherpaOnnxOnlineStream* stream, 
 
 int32_t SherpaOnnxIsKeywordStreamReady(const SherpaOnnxKeywordSpotter* spotter,
                                        const SherpaOnnxOnlineStream* stream) {
-    E().calls.push_back("IsKeywordStreamReady");
+    Record("IsKeywordStreamReady");
     return spotter != nullptr && stream != nullptr && stream->state.ready_steps > 0 ? 1 : 0;
 }
 
 void SherpaOnnxDecodeKeywordStream(const SherpaOnnxKeywordSpotter* spotter,
                                    const SherpaOnnxOnlineStream* stream) {
-    E().calls.push_back("DecodeKeywordStream");
+    Record("DecodeKeywordStream");
     if (spotter == nullptr || stream == nullptr) {
         return;
     }
@@ -142,7 +137,7 @@ void SherpaOnnxDecodeKeywordStream(const SherpaOnnxKeywordSpotter* spotter,
 
 const SherpaOnnxKeywordResult* SherpaOnnxGetKeywordResult(const SherpaOnnxKeywordSpotter* spotter,
                                                           const SherpaOnnxOnlineStream* stream) {
-    E().calls.push_back("GetKeywordResult");
+    Record("GetKeywordResult");
     if (spotter == nullptr || stream == nullptr) {
         return nullptr;
     }
@@ -159,7 +154,7 @@ const SherpaOnnxKeywordResult* SherpaOnnxGetKeywordResult(const SherpaOnnxKeywor
 }
 
 void SherpaOnnxDestroyKeywordResult(const SherpaOnnxKeywordResult* result) {
-    E().calls.push_back("DestroyKeywordResult");
+    Record("DestroyKeywordResult");
     if (result != nullptr) {
         --E().results;
         delete[] result->keyword;
@@ -168,7 +163,7 @@ void SherpaOnnxDestroyKeywordResult(const SherpaOnnxKeywordResult* result) {
 }
 
 void SherpaOnnxOnlineStreamInputFinished(const SherpaOnnxOnlineStream* stream) {
-    E().calls.push_back("OnlineStreamInputFinished");
+    Record("OnlineStreamInputFinished");
     if (stream != nullptr) {
         Mutable(stream)->state.input_finished = true;
         ++Mutable(stream)->state.ready_steps;
@@ -176,7 +171,7 @@ void SherpaOnnxOnlineStreamInputFinished(const SherpaOnnxOnlineStream* stream) {
 }
 
 void SherpaOnnxDestroyOnlineStream(const SherpaOnnxOnlineStream* stream) {
-    E().calls.push_back("DestroyOnlineStream");
+    Record("DestroyOnlineStream");
     if (stream != nullptr) {
         --E().streams;
         delete stream;
@@ -184,17 +179,17 @@ void SherpaOnnxDestroyOnlineStream(const SherpaOnnxOnlineStream* stream) {
 }
 
 const SherpaOnnxWave* SherpaOnnxReadWaveFromBinaryData(const char* data, int32_t n) {
-    E().calls.push_back("ReadWaveFromBinaryData");
+    Record("ReadWaveFromBinaryData");
     if (E().read_wave_null || data == nullptr || n < 44 || std::memcmp(data, "RIFF", 4) != 0 ||
-        std::memcmp(data + 8, "WAVEfmt ", 8) != 0 || Le16(data + 20) != 1 ||
-        Le16(data + 34) != 16 || std::memcmp(data + 36, "data", 4) != 0) {
+        std::memcmp(data + 8, "WAVEfmt ", 8) != 0 || measure::Le16(data + 20) != 1 ||
+        measure::Le16(data + 34) != 16 || std::memcmp(data + 36, "data", 4) != 0) {
         return nullptr;
     }
-    const std::uint32_t bytes = Le32(data + 40);
+    const std::uint32_t bytes = measure::Le32(data + 40);
     if (bytes > static_cast<std::uint32_t>(n) - 44) {
         return nullptr;
     }
-    const int channels = Le16(data + 22);
+    const int channels = measure::Le16(data + 22);
     const std::uint32_t frames = channels > 0 ? bytes / (2u * channels) : 0;
     float* samples = new float[frames > 0 ? frames : 1];
     for (std::uint32_t i = 0; i < frames; ++i) {
@@ -204,14 +199,14 @@ const SherpaOnnxWave* SherpaOnnxReadWaveFromBinaryData(const char* data, int32_t
     }
     auto* wave = new SherpaOnnxWave();
     wave->samples = samples;
-    wave->sample_rate = static_cast<int32_t>(Le32(data + 24));
+    wave->sample_rate = static_cast<int32_t>(measure::Le32(data + 24));
     wave->num_samples = static_cast<int32_t>(frames);
     ++E().waves;
     return wave;
 }
 
 void SherpaOnnxFreeWave(const SherpaOnnxWave* wave) {
-    E().calls.push_back("FreeWave");
+    Record("FreeWave");
     if (wave != nullptr) {
         --E().waves;
         delete[] wave->samples;
@@ -220,7 +215,7 @@ void SherpaOnnxFreeWave(const SherpaOnnxWave* wave) {
 }
 
 const SherpaOnnxDisplay* SherpaOnnxCreateDisplay(int32_t max_word_per_line) {
-    E().calls.push_back("CreateDisplay");
+    Record("CreateDisplay");
     E().display_width = max_word_per_line;
     ++E().displays;
     auto* display = new SherpaOnnxDisplay();
@@ -229,7 +224,7 @@ const SherpaOnnxDisplay* SherpaOnnxCreateDisplay(int32_t max_word_per_line) {
 }
 
 void SherpaOnnxDestroyDisplay(const SherpaOnnxDisplay* display) {
-    E().calls.push_back("DestroyDisplay");
+    Record("DestroyDisplay");
     if (display != nullptr) {
         --E().displays;
         delete display;

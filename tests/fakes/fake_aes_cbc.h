@@ -1,4 +1,4 @@
-// Control of the fake AES-CBC layer: it really encrypts and decrypts (with OpenSSL), records each
+// Control of the fake AES-CBC layer: it really encrypts and decrypts (aes256.h), records each
 // operation, counts live handles and fails any chosen step on demand.
 #pragma once
 

@@ -22,6 +22,7 @@ struct FakeStream {
 struct EngineState {
     // Every call, in order: the function name without the "SherpaOnnx" prefix.
     std::vector<std::string> calls;
+    bool record_calls = true;  // off for long runs
 
     // Failures.
     bool refuse_spotter = false;      // CreateKeywordSpotter answers null

@@ -40,6 +40,7 @@ struct WaveState {
 
     // Record.
     std::vector<std::string> calls;  // platform calls in order (waits are not recorded)
+    bool record_calls = true;        // off for long runs
     int open_devices = 0;
     int open_events = 0;
     int adds_since_open = 0;

@@ -1,4 +1,5 @@
 #include "platform/paths.h"
+#include "platform/answer.h"
 
 #include "common/utf.h"
 #include "fake_paths.h"
@@ -27,16 +28,6 @@ fake::PathsState& P() {
     return fake::Paths();
 }
 
-std::uint32_t Answer(const std::u16string& text, char16_t* buffer, std::uint32_t size) {
-    const auto length = static_cast<std::uint32_t>(text.size());
-    if (length >= size) {
-        return length + 1;
-    }
-    text.copy(buffer, length);
-    buffer[length] = u'\0';
-    return length;
-}
-
 std::uint32_t Fail(std::uint32_t error) {
     P().last_error = error;
     return 0;
@@ -49,7 +40,7 @@ std::uint32_t FullPathName(const char16_t* path, char16_t* buffer, std::uint32_t
         return Fail(3);
     }
     const auto found = P().full_paths.find(path);
-    return Answer(found != P().full_paths.end() ? found->second : path, buffer, size);
+    return AnswerLookup(found != P().full_paths.end() ? found->second : path, buffer, size);
 }
 
 std::uint32_t ShortPathName(const char16_t* path, char16_t* buffer, std::uint32_t size) {
@@ -57,14 +48,14 @@ std::uint32_t ShortPathName(const char16_t* path, char16_t* buffer, std::uint32_
     if (found == P().short_names.end()) {
         return Fail(2);
     }
-    return Answer(found->second, buffer, size);
+    return AnswerLookup(found->second, buffer, size);
 }
 
 std::uint32_t TempPath(char16_t* buffer, std::uint32_t size) {
     if (P().temp_fails) {
         return Fail(5);
     }
-    return Answer(P().temp_path, buffer, size);
+    return AnswerLookup(P().temp_path, buffer, size);
 }
 
 bool PrepareLinkLocation(const char16_t* link) {

@@ -7,11 +7,6 @@
 
 #include "fake_wave_input.h"
 
-namespace platform {
-struct WaveDevice {};
-struct Event {};
-}  // namespace platform
-
 namespace fake {
 namespace {
 
@@ -30,8 +25,13 @@ Device& D() {
     return device;
 }
 
-platform::WaveDevice g_device;
-platform::Event g_event;
+// The one device and event; handed out as the platform's own handle types.
+struct DeviceToken {
+    int unused = 0;
+} g_device;
+struct EventToken {
+    int unused = 0;
+} g_event;
 thread_local std::uint32_t t_last_error = 0;
 
 }  // namespace
@@ -144,7 +144,9 @@ using fake::D;
 namespace {
 
 void Record(const char* call) {
-    D().state.calls.push_back(call);
+    if (D().state.record_calls) {
+        D().state.calls.push_back(call);
+    }
 }
 
 }  // namespace
@@ -167,7 +169,7 @@ EventHandle CreateCaptureEvent() {
     }
     ++D().state.open_events;
     D().signalled = false;
-    return &fake::g_event;
+    return reinterpret_cast<EventHandle>(&fake::g_event);
 }
 
 void CloseEvent(EventHandle) {
@@ -191,7 +193,7 @@ std::uint32_t WaveInOpen(WaveInHandle* wave_in, const WaveFormat&, EventHandle) 
     D().state.adds_since_open = 0;
     D().state.unplug_error = 0;
     D().queue.clear();
-    *wave_in = &fake::g_device;
+    *wave_in = reinterpret_cast<WaveInHandle>(&fake::g_device);
     return 0;
 }
 

@@ -18,7 +18,10 @@ class LayoutTest : public ::testing::Test {
         if (!fs::exists(fs::path(KELMOR_MODEL_DIR) / "tokens.txt")) {
             GTEST_SKIP() << "keyword model not found at " KELMOR_MODEL_DIR;
         }
-        dest_ = fs::path(KELMOR_TEST_WORK_DIR) / "layout";
+        // Each test its own folder: ctest runs them side by side.
+        dest_ = fs::path(KELMOR_TEST_WORK_DIR) /
+                ("layout-" +
+                 std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(dest_);
     }
     void TearDown() override { fs::remove_all(dest_); }

@@ -14,19 +14,12 @@
 #include "audio/listening_loop.h"
 #include "engine/engine_object.h"
 #include "listening_fixture.h"
+#include "measure.h"
 
 namespace {
 
-std::uint32_t Le32(const char* p) {
-    std::uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-std::uint16_t Le16(const char* p) {
-    std::uint16_t v;
-    std::memcpy(&v, p, 2);
-    return v;
-}
+using measure::Le16;
+using measure::Le32;
 
 TEST(BuildWavImage, HeaderThenTheBytesUnchanged) {
     const std::string pcm = fake::Pcm({1, -2, 300});

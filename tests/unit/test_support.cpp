@@ -1,10 +1,11 @@
 #include "test_support.h"
 
-#include <stdlib.h>
-
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <thread>
 
 #include "api/instance.h"
@@ -83,9 +84,10 @@ bool LogCapture::Contains(const std::string& message) const {
 }
 
 ModelFolder::ModelFolder() {
-    char pattern[] = "/tmp/kelmor-model-XXXXXX";
-    temp_dir_ = mkdtemp(pattern);
+    temp_dir_ = MakeTempDir("kelmor-model").string();
     const std::string short_form = temp_dir_ + "/sherpa-onnx";
+    // Where the backslash is a separator, the container lies inside this folder.
+    std::filesystem::create_directory(short_form);
     fake::Paths().short_names[u"C:\\app\\sherpa-onnx"] =
         std::u16string(short_form.begin(), short_form.end());
     root = short_form + "\\";
@@ -104,6 +106,19 @@ void ModelFolder::WriteContainer(const std::string& tokens, const std::string& k
     std::ofstream(config_path, std::ios::binary)
         .write(reinterpret_cast<const char*>(container.data()),
                static_cast<std::streamsize>(container.size()));
+}
+
+std::filesystem::path MakeTempDir(const std::string& prefix) {
+    static std::atomic<unsigned> counter{0};
+    std::random_device random;
+    const auto base = std::filesystem::temp_directory_path();
+    for (;;) {
+        const std::string name =
+            prefix + "-" + std::to_string(random()) + "-" + std::to_string(counter++);
+        if (std::filesystem::create_directory(base / name)) {
+            return base / name;
+        }
+    }
 }
 
 void KelmorTest::SetUp() {

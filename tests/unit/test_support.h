@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -66,3 +67,36 @@ class KelmorTest : public ::testing::Test {
 };
 
 std::string Message(const LoggedLine& line);
+
+// A fresh folder with a unique name beginning with `prefix` in the system's temporary directory.
+std::filesystem::path MakeTempDir(const std::string& prefix);
+
+// A path that opens for reading but cannot seek (the read end of a pipe), valid while the object
+// lives; empty where the platform has no such path.
+class UnseekableFile {
+  public:
+    UnseekableFile();
+    ~UnseekableFile();
+    UnseekableFile(const UnseekableFile&) = delete;
+    UnseekableFile& operator=(const UnseekableFile&) = delete;
+    const std::string& path() const { return path_; }
+
+  private:
+    int fds_[2] = {-1, -1};
+    std::string path_;
+};
+
+// While it lives, starting a new thread fails, where the platform lets a test arrange that
+// (active() tells).
+class ThreadStartBlocker {
+  public:
+    ThreadStartBlocker();
+    ~ThreadStartBlocker();
+    ThreadStartBlocker(const ThreadStartBlocker&) = delete;
+    ThreadStartBlocker& operator=(const ThreadStartBlocker&) = delete;
+    bool active() const { return active_; }
+
+  private:
+    bool active_ = false;
+    std::size_t saved_stack_ = 0;
+};

@@ -30,7 +30,7 @@ constexpr const char* kUsage =
     "--seconds N.\n"
     "\n"
     "  --library PATH   the library to load\n"
-    "  --seconds N      stop after N seconds (default: run until interrupted)\n"
+    "  --seconds N      stop after listening for N seconds (default: until interrupted)\n"
     "  --log-level N    minimum log level: 0 debug, 1 info, 2 warn, 3 error (default 1)\n";
 
 std::atomic<bool> g_stop{false};
@@ -68,24 +68,33 @@ double SecondsSinceStart() {
 
 #if defined(_WIN32)
 using LibraryHandle = HMODULE;
+// Wide calls, so that a folder the ANSI code page cannot spell still loads.
+std::wstring Widen(const std::string& text) {
+    const int size = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring wide(static_cast<size_t>(size > 0 ? size : 1), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), size);
+    wide.resize(wide.size() - 1);
+    return wide;
+}
 std::string DefaultLibraryPath() {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string dir(path);
-    const size_t slash = dir.find_last_of("\\/");
-    return (slash == std::string::npos ? std::string(".") : dir.substr(0, slash)) + "\\kelmor.dll";
+    return std::string();  // empty: kelmor.dll beside this program, found in OpenLibrary
 }
 LibraryHandle OpenLibrary(const std::string& path) {
-    return LoadLibraryA(path.c_str());
+    if (!path.empty()) {
+        return LoadLibraryW(Widen(path).c_str());
+    }
+    wchar_t exe[32768] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, exe, 32768);
+    std::wstring dir(exe, length < 32768 ? length : 0);
+    const size_t slash = dir.find_last_of(L"\\/");
+    dir = slash == std::wstring::npos ? std::wstring(L".") : dir.substr(0, slash);
+    return LoadLibraryW((dir + L"\\kelmor.dll").c_str());
 }
 void* Symbol(LibraryHandle library, const char* name) {
     return reinterpret_cast<void*>(GetProcAddress(library, name));
 }
 std::string LoadError() {
     return "error " + std::to_string(GetLastError());
-}
-void CloseLibrary(LibraryHandle library) {
-    FreeLibrary(library);
 }
 #else
 using LibraryHandle = void*;
@@ -105,9 +114,6 @@ void* Symbol(LibraryHandle library, const char* name) {
 std::string LoadError() {
     const char* error = dlerror();
     return error != nullptr ? error : "unknown error";
-}
-void CloseLibrary(LibraryHandle library) {
-    dlclose(library);
 }
 #endif
 
@@ -154,12 +160,13 @@ int main(int argc, char** argv) {
     if (library_path.empty()) {
         library_path = DefaultLibraryPath();
     }
+    const std::string library_name = library_path.empty() ? "kelmor.dll" : library_path;
 
     // The library initialises itself while it loads; its load-time lines go to the console or
     // standard error, since no log callback can be set before that.
     LibraryHandle library = OpenLibrary(library_path);
     if (library == nullptr) {
-        std::fprintf(stderr, "kelmor-listen: cannot load %s: %s\n", library_path.c_str(),
+        std::fprintf(stderr, "kelmor-listen: cannot load %s: %s\n", library_name.c_str(),
                      LoadError().c_str());
         return 1;
     }
@@ -185,13 +192,16 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, OnSignal);
 
     open_listen();
-    const auto deadline = g_start + std::chrono::seconds(seconds < 0 ? 0 : seconds);
+    // --seconds counts listening time, not the time the library took to load.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(seconds < 0 ? 0 : seconds);
     while (!g_stop && (seconds < 0 || std::chrono::steady_clock::now() < deadline)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     close_listen();
     uninit();
     set_log_callback(nullptr, nullptr);
-    CloseLibrary(library);
+    // The library stays loaded until the process exits: the engine it loads does not give back
+    // all of its memory when unloaded, and there is nothing left to run.
     return 0;
 }

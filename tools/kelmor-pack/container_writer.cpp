@@ -3,6 +3,7 @@
 #include <cstring>
 #include <utility>
 
+#include "config/config_cipher.h"
 #include "config/config_container.h"
 #include "pack.h"
 #include "platform/aes_cbc.h"
@@ -21,48 +22,19 @@ void PutLe32(std::uint8_t* p, std::uint32_t value) {
     }
 }
 
-class AesHandles {
-  public:
-    AesHandles() = default;
-    ~AesHandles() {
-        if (key != nullptr) {
-            platform::AesDestroyKey(key);
-        }
-        if (algorithm != nullptr) {
-            platform::AesCloseProvider(algorithm);
-        }
-    }
-    AesHandles(const AesHandles&) = delete;
-    AesHandles& operator=(const AesHandles&) = delete;
-
-    platform::CryptAlgorithm algorithm = nullptr;
-    platform::CryptKey key = nullptr;
-};
-
 }  // namespace
 
 bool EncryptAesCbc(const std::uint8_t* plaintext, std::size_t count, const std::uint8_t* iv,
                    std::vector<std::uint8_t>& ciphertext, std::string* reason) {
-    std::uint8_t key[kConfigKeySize];
-    BuildConfigKey(key);
     std::uint8_t local_iv[kConfigIvSize];
     std::memcpy(local_iv, iv, sizeof local_iv);
 
-    AesHandles handles;
+    ConfigCipher cipher;
     std::string failure;
-    if (platform::CryptFailed(platform::AesOpenProvider(&handles.algorithm))) {
-        handles.algorithm = nullptr;
-        failure = "BCryptOpenAlgorithmProvider failed";
-    } else if (platform::CryptFailed(platform::AesSetCbcChaining(handles.algorithm))) {
-        failure = "BCryptSetProperty CBC failed";
-    } else if (platform::CryptFailed(
-                   platform::AesGenerateKey(handles.algorithm, key, sizeof key, &handles.key))) {
-        handles.key = nullptr;
-        failure = "BCryptGenerateSymmetricKey failed";
-    } else {
+    if (cipher.Open(&failure)) {
         std::uint32_t needed = 0;
         if (count > UINT32_MAX || platform::CryptFailed(platform::AesEncrypt(
-                                      handles.key, plaintext, static_cast<std::uint32_t>(count),
+                                      cipher.key(), plaintext, static_cast<std::uint32_t>(count),
                                       local_iv, sizeof local_iv, nullptr, 0, &needed))) {
             failure = "BCryptEncrypt size query failed";
         } else {
@@ -70,16 +42,12 @@ bool EncryptAesCbc(const std::uint8_t* plaintext, std::size_t count, const std::
             std::memcpy(local_iv, iv, sizeof local_iv);
             std::uint32_t written = 0;
             if (platform::CryptFailed(platform::AesEncrypt(
-                    handles.key, plaintext, static_cast<std::uint32_t>(count), local_iv,
+                    cipher.key(), plaintext, static_cast<std::uint32_t>(count), local_iv,
                     sizeof local_iv, ciphertext.data(), needed, &written)) ||
                 written != PaddedLength(count)) {
                 failure = "BCryptEncrypt failed";
             }
         }
-    }
-    volatile std::uint8_t* wipe = key;
-    for (std::size_t i = 0; i < sizeof key; ++i) {
-        wipe[i] = 0;
     }
     if (!failure.empty()) {
         SetReason(reason, std::move(failure));

@@ -73,12 +73,25 @@ constexpr const char* kLayoutHelp =
     "                     relative names are looked up in DIR. Without them each is the only\n"
     "                     top-level DIR/KIND*.onnx, or the one quantised as the library expects.\n";
 
+constexpr const char* kNoPhrasesNote =
+    "\n"
+    "This build has no SentencePiece (the Windows build): --phrases is not available. Give\n"
+    "--keywords with the pieces (kelmor-pack on Linux turns phrases into pieces).\n";
+
+void PrintHelp(const char* help, std::FILE* out) {
+    std::fputs(help, out);
+    if (!kPhrasesSupported && help != kCheckHelp) {
+        std::fputs(kNoPhrasesNote, out);
+    }
+}
+
 bool IsHelp(const std::string& arg) {
     return arg == "--help" || arg == "-h";
 }
 
 int UsageError(const std::string& message, const char* help) {
-    std::fprintf(stderr, "kelmor-pack: %s\n\n%s", message.c_str(), help);
+    std::fprintf(stderr, "kelmor-pack: %s\n\n", message.c_str());
+    PrintHelp(help, stderr);
     return kUsage;
 }
 
@@ -103,7 +116,7 @@ int ParseOptions(const char* command, const std::vector<std::string>& args,
     const std::string prefix = std::string(command) + ": ";
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (IsHelp(args[i])) {
-            std::fputs(help, stdout);
+            PrintHelp(help, stdout);
             return kOk;
         }
         bool known = false;
@@ -174,7 +187,7 @@ int Pack(const std::vector<std::string>& args) {
 int Check(const std::vector<std::string>& args) {
     for (const std::string& arg : args) {
         if (IsHelp(arg)) {
-            std::fputs(kCheckHelp, stdout);
+            PrintHelp(kCheckHelp, stdout);
             return kOk;
         }
     }
@@ -250,7 +263,7 @@ int main(int argc, char** argv) {
     const std::string command = argv[1];
     const std::vector<std::string> args(argv + 2, argv + argc);
     if (IsHelp(command)) {
-        std::fputs(kMainHelp, stdout);
+        PrintHelp(kMainHelp, stdout);
         return kOk;
     }
     if (command == "pack") {

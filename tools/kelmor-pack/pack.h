@@ -28,6 +28,10 @@ bool PackContainer(const std::string& tokens, const std::string& keywords,
 bool PhrasesToKeywords(const std::string& phrases, const std::string& bpe_model_path,
                        std::string* keywords, std::string* reason);
 
+// False in builds without SentencePiece (the Windows build), where PhrasesToKeywords always
+// fails and keywords must be given as pieces.
+extern const bool kPhrasesSupported;
+
 struct ContainerSummary {
     std::size_t tokens = 0;    // token table lines that are not blank
     std::size_t keywords = 0;  // keyword lines that are not blank

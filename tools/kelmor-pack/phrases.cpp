@@ -46,6 +46,8 @@ std::string UpperAscii(std::string text) {
 
 }  // namespace
 
+const bool kPhrasesSupported = true;
+
 bool PhrasesToKeywords(const std::string& phrases, const std::string& bpe_model_path,
                        std::string* keywords, std::string* reason) {
     sentencepiece::SentencePieceProcessor processor;

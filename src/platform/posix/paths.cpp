@@ -15,6 +15,7 @@
 #include <string>
 
 #include "common/utf.h"
+#include "platform/answer.h"
 
 namespace platform {
 
@@ -34,14 +35,7 @@ void SetError(int error) {
 }
 
 std::uint32_t Answer(const std::string& utf8, char16_t* buffer, std::uint32_t size) {
-    const std::u16string wide = DecodeUtf8(utf8);
-    const auto length = static_cast<std::uint32_t>(wide.size());
-    if (length >= size) {
-        return length + 1;
-    }
-    wide.copy(buffer, length);
-    buffer[length] = u'\0';
-    return length;
+    return AnswerLookup(DecodeUtf8(utf8), buffer, size);
 }
 
 // Collapses repeated separators, "." and ".." without looking at the file system, so that links

@@ -33,6 +33,11 @@ struct WaveHeader {
     std::atomic<std::uint32_t> dwFlags{0};
 };
 
+// The flags as the capture thread last published them.
+inline std::uint32_t LoadHeaderFlags(const WaveHeader& header) {
+    return header.dwFlags.load();
+}
+
 inline void ZeroHeader(WaveHeader& header) {
     header.lpData = nullptr;
     header.dwBufferLength = 0;

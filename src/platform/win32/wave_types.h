@@ -1,6 +1,7 @@
 // Wave-input records of the Windows multimedia interface.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 
@@ -14,6 +15,15 @@ using WaveInHandle = HWAVEIN;
 using EventHandle = HANDLE;
 using WaveFormat = WAVEFORMATEX;
 using WaveHeader = WAVEHDR;
+
+// The flags as the driver last set them. The driver writes them from its own thread, so they are
+// read afresh each time, and what it wrote into the header and the buffer before setting
+// WHDR_DONE is read after.
+inline std::uint32_t LoadHeaderFlags(const WaveHeader& header) {
+    const std::uint32_t flags = *static_cast<const volatile DWORD*>(&header.dwFlags);
+    std::atomic_thread_fence(std::memory_order_acquire);
+    return flags;
+}
 
 inline void ZeroHeader(WaveHeader& header) {
     std::memset(&header, 0, sizeof header);
