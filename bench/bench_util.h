@@ -2,6 +2,8 @@
 // memory, order statistics, and the keyword engine fed directly (no library in between).
 #pragma once
 
+#include "measure.h"
+
 #include <pthread.h>
 #include <time.h>
 
@@ -134,18 +136,9 @@ inline double OtherThreadCpuMs(pthread_t thread) {
     return ClockMs(clock);
 }
 
-// Resident set size of this process in KiB, from /proc/self/status.
+// Resident set size of this process in KiB.
 inline long RssKib() {
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    while (status >> key) {
-        if (key == "VmRSS:") {
-            long value = 0;
-            status >> value;
-            return value;
-        }
-    }
-    return -1;
+    return measure::ResidentKib();
 }
 
 // Order statistics over a copy of `values` (nearest rank).
